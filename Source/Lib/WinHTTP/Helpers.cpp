@@ -1,0 +1,660 @@
+// THTTP's static helpers: code page conversion, URL percent-encoding, marker
+// based substrings, URL splitting, HTTP dates and the per-user folders.
+#include "CodePage.h"
+#include "WinHttpClass.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <pwd.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Winhttpclass {
+namespace {
+
+// Days from 30 December 1899 (day 0 of a date-time value) to 1 January 1970.
+constexpr std::int64_t kUnixEpochDay = 25569;
+constexpr std::int64_t kSecondsPerDay = 86400;
+// 31 December 9999, 23:59:59: the largest date-time value.
+constexpr double kMaxDateTime = 2958465.99999;
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsAsciiAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
+// Checks UTF-8: a lead byte below 0x80 stands alone, 0xC2..0xDF opens two
+// bytes, 0xE0..0xEF three, 0xF0..0xF4 four; every further byte must be a
+// continuation byte (0x80..0xBF). Stray continuation bytes, overlong forms,
+// surrogates and values past U+10FFFF are refused.
+bool IsWellFormedUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra = 0;
+        unsigned char lo = 0x80; // allowed range of the second byte
+        unsigned char hi = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            if (lead == 0xE0)
+                lo = 0xA0; // overlong
+            else if (lead == 0xED)
+                hi = 0x9F; // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            if (lead == 0xF0)
+                lo = 0x90; // overlong
+            else if (lead == 0xF4)
+                hi = 0x8F; // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (text.size() - i - 1 < extra)
+            return false; // ends inside a sequence
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            const unsigned char min = (k == 1) ? lo : 0x80;
+            const unsigned char max = (k == 1) ? hi : 0xBF;
+            if (c < min || c > max)
+                return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+// Civil date to days since 1 January 1970 (proleptic Gregorian calendar).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool IsLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int DaysInMonth(int y, int m) {
+    static constexpr std::array<int, 12> days = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return (m == 2 && IsLeapYear(y)) ? 29 : days[static_cast<std::size_t>(m - 1)];
+}
+
+constexpr std::array<std::string_view, 12> kMonths = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                      "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr std::array<std::string_view, 7> kDays = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+constexpr std::array<std::string_view, 7> kDayNames = {"sunday",   "monday", "tuesday", "wednesday",
+                                                       "thursday", "friday", "saturday"};
+
+struct HttpDate {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// A small cursor over a date text.
+class DateReader {
+public:
+    explicit DateReader(std::string_view text) : FText(text) {}
+
+    void SkipSpaces() {
+        while (FPos < FText.size() && (FText[FPos] == ' ' || FText[FPos] == '\t'))
+            ++FPos;
+    }
+    bool AtEnd() const { return FPos >= FText.size(); }
+    bool Take(char c) {
+        if (FPos < FText.size() && FText[FPos] == c) {
+            ++FPos;
+            return true;
+        }
+        return false;
+    }
+    std::string_view Word() {
+        const std::size_t start = FPos;
+        while (FPos < FText.size() && ((FText[FPos] >= 'A' && FText[FPos] <= 'Z') ||
+                                       (FText[FPos] >= 'a' && FText[FPos] <= 'z')))
+            ++FPos;
+        return FText.substr(start, FPos - start);
+    }
+    // Reads 1..maxDigits decimal digits; sets `digits` to how many were read.
+    std::optional<int> Number(std::size_t maxDigits, std::size_t& digits) {
+        digits = 0;
+        int value = 0;
+        while (FPos < FText.size() && FText[FPos] >= '0' && FText[FPos] <= '9') {
+            if (++digits > maxDigits)
+                return std::nullopt;
+            value = value * 10 + (FText[FPos] - '0');
+            ++FPos;
+        }
+        if (digits == 0)
+            return std::nullopt;
+        return value;
+    }
+    std::optional<int> Number(std::size_t maxDigits) {
+        std::size_t digits = 0;
+        return Number(maxDigits, digits);
+    }
+
+private:
+    std::string_view FText;
+    std::size_t FPos = 0;
+};
+
+std::optional<int> MonthFromName(std::string_view word) {
+    for (std::size_t i = 0; i < kMonths.size(); ++i)
+        if (EqualsNoCase(word, kMonths[i]))
+            return static_cast<int>(i) + 1;
+    return std::nullopt;
+}
+
+bool IsDayName(std::string_view word) {
+    for (std::size_t i = 0; i < kDays.size(); ++i)
+        if (EqualsNoCase(word, kDays[i]) || EqualsNoCase(word, kDayNames[i]))
+            return true;
+    return false;
+}
+
+bool ReadClock(DateReader& r, HttpDate& d) {
+    const auto h = r.Number(2);
+    if (!h || !r.Take(':'))
+        return false;
+    const auto m = r.Number(2);
+    if (!m || !r.Take(':'))
+        return false;
+    const auto s = r.Number(2);
+    if (!s)
+        return false;
+    d.hour = *h;
+    d.minute = *m;
+    d.second = *s;
+    return true;
+}
+
+// Two-digit years of the RFC 850 form: 70..99 are 19xx, 00..69 are 20xx.
+int FullYear(int year, std::size_t digits) {
+    if (digits <= 2)
+        return year < 70 ? 2000 + year : 1900 + year;
+    return year;
+}
+
+// After the clock: nothing, or the zone GMT / UTC / UT, then nothing.
+bool ReadZone(DateReader& r) {
+    r.SkipSpaces();
+    if (r.AtEnd())
+        return true;
+    const std::string_view zone = r.Word();
+    if (!EqualsNoCase(zone, "gmt") && !EqualsNoCase(zone, "utc") && !EqualsNoCase(zone, "ut"))
+        return false;
+    r.SkipSpaces();
+    return r.AtEnd();
+}
+
+bool Plausible(const HttpDate& d) {
+    return d.year >= 1601 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+           d.day <= DaysInMonth(d.year, d.month) && d.hour <= 23 && d.minute <= 59 &&
+           d.second <= 60;
+}
+
+// Parses the three HTTP date forms:
+//   Tue, 14 Feb 2017 15:53:11 GMT      (RFC 1123; also "14-Feb-2017")
+//   Tuesday, 14-Feb-17 15:53:11 GMT    (RFC 850)
+//   Tue Feb 14 15:53:11 2017           (asctime)
+// The weekday may be missing; the zone may be missing (a cookie's expiry
+// text is cut before "GMT").
+std::optional<HttpDate> ParseHttpDate(std::string_view text) {
+    DateReader r(text);
+    HttpDate d;
+    r.SkipSpaces();
+    std::string_view word = r.Word();
+    if (!word.empty()) {
+        if (!IsDayName(word))
+            return std::nullopt;
+        const bool comma = r.Take(',');
+        r.SkipSpaces();
+        if (!comma) {
+            // asctime: month, day, clock, year.
+            const auto month = MonthFromName(r.Word());
+            if (!month)
+                return std::nullopt;
+            r.SkipSpaces();
+            const auto day = r.Number(2);
+            if (!day)
+                return std::nullopt;
+            r.SkipSpaces();
+            if (!ReadClock(r, d))
+                return std::nullopt;
+            r.SkipSpaces();
+            std::size_t digits = 0;
+            const auto year = r.Number(4, digits);
+            if (!year || digits != 4)
+                return std::nullopt;
+            r.SkipSpaces();
+            if (!r.AtEnd())
+                return std::nullopt;
+            d.year = *year;
+            d.month = *month;
+            d.day = *day;
+            return Plausible(d) ? std::optional<HttpDate>(d) : std::nullopt;
+        }
+    }
+    // Day, month and year separated by spaces or hyphens.
+    const auto day = r.Number(2);
+    if (!day)
+        return std::nullopt;
+    const bool dashed = r.Take('-');
+    if (!dashed)
+        r.SkipSpaces();
+    const auto month = MonthFromName(r.Word());
+    if (!month)
+        return std::nullopt;
+    if (dashed && !r.Take('-'))
+        return std::nullopt;
+    if (!dashed)
+        r.SkipSpaces();
+    std::size_t digits = 0;
+    const auto year = r.Number(4, digits);
+    if (!year || digits == 3)
+        return std::nullopt;
+    r.SkipSpaces();
+    if (!ReadClock(r, d) || !ReadZone(r))
+        return std::nullopt;
+    d.year = FullYear(*year, digits);
+    d.month = *month;
+    d.day = *day;
+    return Plausible(d) ? std::optional<HttpDate>(d) : std::nullopt;
+}
+
+std::string FolderWithSlash(const std::filesystem::path& folder) {
+    std::string text = folder.string();
+    if (text.empty() || text.back() != '/')
+        text += '/';
+    return text;
+}
+
+bool IsDirectory(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return home;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+// `sub` under the XDG folder named by `variable` (absolute values only), or
+// under `fallback` in the home folder; created, private to the user, when
+// missing. Empty when it cannot be had.
+std::string UserFolder(const char* variable, const char* fallback, const char* sub) {
+    std::filesystem::path base;
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] == '/') {
+        base = value;
+    } else {
+        const std::string home = HomeFolder();
+        if (home.empty())
+            return {};
+        base = std::filesystem::path(home) / fallback;
+    }
+    const std::filesystem::path folder = base / sub;
+    std::error_code ec;
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    if (!IsDirectory(folder.string()))
+        return {};
+    return FolderWithSlash(folder);
+}
+
+bool IsHostChar(char16_t c) {
+    if (c <= 0x20 || c == 0x7F)
+        return false;
+    switch (c) {
+    case u'/':
+    case u'\\':
+    case u'?':
+    case u'#':
+    case u'@':
+    case u':':
+    case u'[':
+    case u']':
+    case u'"':
+    case u'<':
+    case u'>':
+    case u'^':
+    case u'`':
+    case u'{':
+    case u'|':
+    case u'}':
+    case u'%':
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool IsIpv6Char(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
+           c == u':' || c == u'.';
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string THTTP::CodePageEnc(const std::string& text, TCodePage codePage) {
+    switch (codePage) {
+    case cpUTF8:
+        return tarvo::cp::GbkToUtf8(text);
+    case cpBig5:
+        return tarvo::cp::Convert(text, tarvo::cp::kGbk, tarvo::cp::kBig5);
+    default:
+        return text;
+    }
+}
+
+std::string THTTP::CodePageDec(const std::string& text, TCodePage codePage) {
+    switch (codePage) {
+    case cpUTF8:
+        // A malformed text gives nothing rather than a half-decoded one.
+        if (!IsWellFormedUtf8(text))
+            return {};
+        return tarvo::cp::Utf8ToGbk(text);
+    case cpBig5:
+        return tarvo::cp::Convert(text, tarvo::cp::kBig5, tarvo::cp::kGbk);
+    default:
+        return text;
+    }
+}
+
+std::string THTTP::URLEnc(const std::string& text, TCodePage codePage) {
+    const std::string bytes = CodePageEnc(text, codePage);
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (IsAsciiAlnum(c)) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string THTTP::URLDec(const std::string& text, TCodePage codePage) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i++];
+        if (c == '+') {
+            bytes += ' ';
+            continue;
+        }
+        if (c != '%') {
+            bytes += c;
+            continue;
+        }
+        // Up to two digits follow; a bad or zero value is dropped with them.
+        const std::size_t take = std::min<std::size_t>(2, text.size() - i);
+        int value = take > 0 ? 0 : -1;
+        for (std::size_t k = 0; k < take; ++k) {
+            const int digit = HexValue(text[i + k]);
+            if (digit < 0) {
+                value = -1;
+                break;
+            }
+            value = value * 16 + digit;
+        }
+        i += take;
+        if (value >= 1 && value <= 255)
+            bytes += static_cast<char>(value);
+    }
+    return CodePageDec(bytes, codePage);
+}
+
+std::string THTTP::GetSubStr(const std::string& text, const std::string& startMark,
+                             const std::string& endMark) {
+    std::string_view rest(text);
+    if (!startMark.empty()) {
+        const std::size_t p = rest.find(startMark);
+        if (p == std::string_view::npos)
+            return {};
+        rest.remove_prefix(p + startMark.size());
+    }
+    if (endMark.empty())
+        return std::string(rest);
+    const std::size_t q = rest.find(endMark);
+    if (q == std::string_view::npos)
+        return {};
+    return std::string(rest.substr(0, q));
+}
+
+std::string THTTP::GetSubStrEx(const std::string& text, const std::string& startMark,
+                               const std::string& endMark, std::string& rest) {
+    std::string_view r(text);
+    if (!startMark.empty()) {
+        const std::size_t p = r.find(startMark);
+        if (p == std::string_view::npos) {
+            rest = text;
+            return {};
+        }
+        r.remove_prefix(p + startMark.size());
+    }
+    if (endMark.empty()) {
+        std::string result(r);
+        rest.clear();
+        return result;
+    }
+    const std::size_t q = r.find(endMark);
+    if (q != std::string_view::npos) {
+        std::string result(r.substr(0, q));
+        rest = std::string(r.substr(q + endMark.size()));
+        return result;
+    }
+    // Keep the tail that may still hold the start of a split end marker.
+    const std::size_t drop = std::min(r.size(), endMark.size() - 1);
+    rest = std::string(r.substr(drop));
+    return {};
+}
+
+bool THTTP::CrackUrl(const std::u16string& url, std::u16string& host, std::u16string& path,
+                     std::uint16_t& port) {
+    std::u16string_view u(url);
+    std::uint16_t defaultPort = 0;
+    if (StartsWithNoCase(u, u"http://")) {
+        defaultPort = 80;
+        u.remove_prefix(7);
+    } else if (StartsWithNoCase(u, u"https://")) {
+        defaultPort = 443;
+        u.remove_prefix(8);
+    } else {
+        return false;
+    }
+    for (const char16_t c : u)
+        if (c < 0x20 || c == 0x7F || c == u' ')
+            return false; // would break the request line or inject headers
+
+    // Authority: up to the path, the query or the fragment.
+    const std::size_t authEnd = u.find_first_of(u"/?#");
+    std::u16string_view authority = u.substr(0, authEnd);
+    std::u16string_view tail =
+        authEnd == std::u16string_view::npos ? std::u16string_view() : u.substr(authEnd);
+    // User name and password are not sent; drop them.
+    if (const std::size_t at = authority.rfind(u'@'); at != std::u16string_view::npos)
+        authority.remove_prefix(at + 1);
+
+    std::u16string_view hostPart;
+    std::u16string_view portPart;
+    bool hasPort = false;
+    if (!authority.empty() && authority.front() == u'[') {
+        // IPv6 literal: the host is given without its brackets.
+        const std::size_t close = authority.find(u']');
+        if (close == std::u16string_view::npos)
+            return false;
+        hostPart = authority.substr(1, close - 1);
+        if (hostPart.empty() || hostPart.find(u':') == std::u16string_view::npos)
+            return false;
+        for (const char16_t c : hostPart)
+            if (!IsIpv6Char(c))
+                return false;
+        std::u16string_view after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != u':')
+                return false;
+            hasPort = true;
+            portPart = after.substr(1);
+        }
+    } else {
+        const std::size_t colon = authority.find(u':');
+        hostPart = authority.substr(0, colon);
+        if (colon != std::u16string_view::npos) {
+            hasPort = true;
+            portPart = authority.substr(colon + 1);
+        }
+        for (const char16_t c : hostPart)
+            if (!IsHostChar(c))
+                return false;
+    }
+    if (hostPart.empty() || hostPart.size() > 255)
+        return false;
+
+    std::uint16_t portValue = defaultPort;
+    if (hasPort) {
+        if (portPart.empty() || portPart.size() > 5)
+            return false;
+        std::uint32_t value = 0;
+        for (const char16_t c : portPart) {
+            if (c < u'0' || c > u'9')
+                return false;
+            value = value * 10 + static_cast<std::uint32_t>(c - u'0');
+        }
+        if (value < 1 || value > 65535)
+            return false;
+        portValue = static_cast<std::uint16_t>(value);
+    }
+
+    // Path and query; the fragment stays with the client.
+    std::u16string pathValue(tail.substr(0, tail.find(u'#')));
+    if (pathValue.empty() || pathValue.front() != u'/')
+        pathValue.insert(pathValue.begin(), u'/');
+    if (pathValue.size() > 2047)
+        return false;
+
+    host.assign(hostPart);
+    path = std::move(pathValue);
+    port = portValue;
+    return true;
+}
+
+double THTTP::InternetTimeToBjTime(const std::string& text) {
+    if (text.empty())
+        return 0;
+    const auto date = ParseHttpDate(text);
+    if (!date)
+        return 0;
+    const int second = date->second > 59 ? 59 : date->second; // a leap second
+    const std::int64_t seconds = (DaysFromCivil(date->year, static_cast<unsigned>(date->month),
+                                                static_cast<unsigned>(date->day)) +
+                                  kUnixEpochDay) *
+                                     kSecondsPerDay +
+                                 date->hour * 3600 + date->minute * 60 + second + 8 * 3600;
+    const double value = static_cast<double>(seconds) / static_cast<double>(kSecondsPerDay);
+    return value > kMaxDateTime ? kMaxDateTime : value;
+}
+
+std::string THTTP::GetInternetTimeFromLocal() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) == nullptr)
+        return {};
+    static constexpr std::array<const char*, 7> days = {"Sun", "Mon", "Tue", "Wed",
+                                                        "Thu", "Fri", "Sat"};
+    static constexpr std::array<const char*, 12> months = {
+        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::array<char, 64> buffer{};
+    const int n = std::snprintf(buffer.data(), buffer.size(), "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                                days[static_cast<std::size_t>(local.tm_wday % 7)], local.tm_mday,
+                                months[static_cast<std::size_t>(local.tm_mon % 12)],
+                                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    if (n <= 0)
+        return {};
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+std::string THTTP::GetTempPath() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && IsDirectory(tmp))
+        return FolderWithSlash(tmp);
+    if (IsDirectory("/tmp"))
+        return "/tmp/";
+    return {};
+}
+
+std::string THTTP::GetIeTempPath() {
+    return UserFolder("XDG_CACHE_HOME", ".cache", "netvane");
+}
+
+std::string THTTP::GetCookiePath() {
+    return UserFolder("XDG_DATA_HOME", ".local/share", "netvane/cookies");
+}
+
+} // namespace Winhttpclass
