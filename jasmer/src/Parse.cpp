@@ -3,6 +3,7 @@
 #include "Json.h"
 
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace Json {
 
@@ -96,7 +97,13 @@ private:
 };
 
 std::unique_ptr<TJSONobject> ParseJSON(const std::string& text) {
-    const std::string utf8 = tarvo::cp::GbkToUtf8(text);
+    // Zero bytes at the end (block padding of a deciphered text) are dropped.
+    // The parser would take any other zero byte as the end of the text and
+    // ignore what follows it, so such a text is refused.
+    const std::string_view body(text.data(), text.find_last_not_of('\0') + 1);
+    if (body.find('\0') != std::string_view::npos)
+        throw EJSONError("JSON text holds a zero byte");
+    const std::string utf8 = tarvo::cp::GbkToUtf8(body);
     TJSONBuilder builder;
     if (!nlohmann::json::sax_parse(utf8, &builder, nlohmann::json::input_format_t::json, true))
         throw EJSONError("JSON text could not be parsed");
