@@ -1,0 +1,224 @@
+#include "Forms.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tarvo::devserver {
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out.push_back(' ');
+        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                   HexDigit(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+// The parameter `name` of a header value such as
+// form-data; name="data"; filename="a.bmp" (quotes optional).
+std::optional<std::string> HeaderParameter(std::string_view value, std::string_view name) {
+    std::size_t i = value.find(';');
+    while (i != std::string_view::npos && i < value.size()) {
+        ++i; // past ';'
+        while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
+            ++i;
+        }
+        const std::size_t keyStart = i;
+        while (i < value.size() && value[i] != '=' && value[i] != ';') {
+            ++i;
+        }
+        const std::string_view key = Trim(value.substr(keyStart, i - keyStart));
+        std::string result;
+        if (i < value.size() && value[i] == '=') {
+            ++i;
+            if (i < value.size() && value[i] == '"') {
+                // No backslash escapes: file names are Windows paths.
+                for (++i; i < value.size() && value[i] != '"'; ++i) {
+                    result.push_back(value[i]);
+                }
+                if (i < value.size()) {
+                    ++i; // past the closing quote
+                }
+            }
+            const std::size_t tokenStart = i;
+            while (i < value.size() && value[i] != ';') {
+                ++i;
+            }
+            result += std::string(Trim(value.substr(tokenStart, i - tokenStart)));
+        }
+        if (IEquals(key, name)) {
+            return result;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Form ParseUrlEncoded(std::string_view body) {
+    Form form;
+    while (!body.empty()) {
+        const auto amp = body.find('&');
+        const std::string_view pair = body.substr(0, amp);
+        body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
+        if (pair.empty()) {
+            continue;
+        }
+        const auto eq = pair.find('=');
+        std::string name = PercentDecode(pair.substr(0, eq));
+        std::string value =
+            eq == std::string_view::npos ? std::string() : PercentDecode(pair.substr(eq + 1));
+        form.try_emplace(std::move(name), FormPart{std::move(value), {}, {}});
+    }
+    return form;
+}
+
+std::optional<Form> ParseMultipart(std::string_view body, std::string_view contentType) {
+    const auto boundary = HeaderParameter(contentType, "boundary");
+    if (!boundary || boundary->empty() || boundary->size() > 200) {
+        return std::nullopt;
+    }
+    const std::string dashBoundary = "--" + *boundary;
+    const std::string delimiter = "\r\n" + dashBoundary;
+
+    // The first boundary line may be preceded by a preamble.
+    std::size_t pos;
+    if (body.substr(0, dashBoundary.size()) == dashBoundary) {
+        pos = dashBoundary.size();
+    } else {
+        const auto first = body.find(delimiter);
+        if (first == std::string_view::npos) {
+            return std::nullopt;
+        }
+        pos = first + delimiter.size();
+    }
+
+    Form form;
+    for (;;) {
+        // After a boundary: "--" ends the body, CRLF starts a part.
+        if (body.substr(pos, 2) == "--") {
+            return form;
+        }
+        // Transport padding (blanks) may follow the boundary.
+        while (pos < body.size() && (body[pos] == ' ' || body[pos] == '\t')) {
+            ++pos;
+        }
+        if (body.substr(pos, 2) != "\r\n") {
+            return std::nullopt;
+        }
+        pos += 2;
+        const auto headEnd = body.find("\r\n\r\n", pos);
+        const auto bodyStart = headEnd == std::string_view::npos ? headEnd : headEnd + 4;
+        // A part without headers starts straight with the blank line.
+        std::string_view head;
+        std::size_t contentStart;
+        if (body.substr(pos, 2) == "\r\n") {
+            contentStart = pos + 2;
+        } else if (headEnd == std::string_view::npos) {
+            return std::nullopt;
+        } else {
+            head = body.substr(pos, headEnd - pos);
+            contentStart = bodyStart;
+        }
+        const auto contentEnd = body.find(delimiter, contentStart);
+        if (contentEnd == std::string_view::npos) {
+            return std::nullopt;
+        }
+
+        std::optional<std::string> name;
+        FormPart part;
+        while (!head.empty()) {
+            const auto eol = head.find("\r\n");
+            const std::string_view line = head.substr(0, eol);
+            head = eol == std::string_view::npos ? std::string_view() : head.substr(eol + 2);
+            const auto colon = line.find(':');
+            if (colon == std::string_view::npos) {
+                return std::nullopt;
+            }
+            const std::string_view key = Trim(line.substr(0, colon));
+            const std::string_view value = Trim(line.substr(colon + 1));
+            if (IEquals(key, "Content-Disposition")) {
+                if (!IStartsWith(value, "form-data")) {
+                    return std::nullopt;
+                }
+                name = HeaderParameter(value, "name");
+                part.FileName = HeaderParameter(value, "filename").value_or("");
+            } else if (IEquals(key, "Content-Type")) {
+                part.ContentType = std::string(value);
+            }
+        }
+        if (!name) {
+            return std::nullopt;
+        }
+        part.Value = std::string(body.substr(contentStart, contentEnd - contentStart));
+        form.try_emplace(std::move(*name), std::move(part));
+        pos = contentEnd + delimiter.size();
+    }
+}
+
+std::optional<Form> ParseForm(std::string_view body, std::string_view contentType) {
+    if (IStartsWith(Trim(contentType), "multipart/form-data")) {
+        return ParseMultipart(body, contentType);
+    }
+    return ParseUrlEncoded(body);
+}
+
+std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
+    while (!header.empty()) {
+        const auto semi = header.find(';');
+        const std::string_view pair = Trim(header.substr(0, semi));
+        header = semi == std::string_view::npos ? std::string_view() : header.substr(semi + 1);
+        const auto eq = pair.find('=');
+        if (eq != std::string_view::npos && Trim(pair.substr(0, eq)) == name) {
+            return std::string(Trim(pair.substr(eq + 1)));
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace tarvo::devserver
