@@ -1,0 +1,145 @@
+#include "platform/ProxyConfig.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cstdlib>
+
+namespace Winhttpclass::platform {
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The first of the variables that is set and not empty.
+std::string_view Env(const char* lower, const char* upper) {
+    for (const char* name : {lower, upper})
+        if (const char* value = std::getenv(name); value && *value)
+            return value;
+    return {};
+}
+
+} // namespace
+
+bool ParseProxy(std::string_view text, ProxyServer& out) {
+    text = Trim(text);
+    if (const auto scheme = text.find("://"); scheme != std::string_view::npos)
+        text.remove_prefix(scheme + 3);
+    text = text.substr(0, text.find('/'));
+    ProxyServer proxy;
+    if (const auto at = text.rfind('@'); at != std::string_view::npos) {
+        const std::string_view info = text.substr(0, at);
+        const auto colon = info.find(':');
+        proxy.user = std::string(info.substr(0, colon));
+        if (colon != std::string_view::npos)
+            proxy.password = std::string(info.substr(colon + 1));
+        text.remove_prefix(at + 1);
+    }
+    std::string_view port;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        proxy.host = std::string(text.substr(1, close - 1));
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':')
+                return false;
+            port = rest.substr(1);
+        }
+    } else {
+        const auto colon = text.find(':');
+        proxy.host = std::string(text.substr(0, colon));
+        if (colon != std::string_view::npos)
+            port = text.substr(colon + 1);
+    }
+    if (proxy.host.empty() || proxy.host.find_first_of(" \t\r\n") != std::string::npos)
+        return false;
+    if (!port.empty()) {
+        if (port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c));
+            }))
+            return false;
+        const long value = std::strtol(std::string(port).c_str(), nullptr, 10);
+        if (value <= 0 || value > 65535)
+            return false;
+        proxy.port = static_cast<std::uint16_t>(value);
+    }
+    out = proxy;
+    return true;
+}
+
+bool IsLoopbackHost(std::string_view host) {
+    const std::string h = Lower(host);
+    if (h == "localhost" || h == "::1" || h == "[::1]")
+        return true;
+    in_addr addr{};
+    return ::inet_pton(AF_INET, h.c_str(), &addr) == 1 && (ntohl(addr.s_addr) >> 24) == 127;
+}
+
+ProxyConfig ProxyConfig::FromEnvironment() {
+    ProxyConfig config;
+    ProxyServer proxy;
+    if (ParseProxy(Env("http_proxy", "HTTP_PROXY"), proxy))
+        config.FHttp = proxy;
+    if (ParseProxy(Env("https_proxy", "HTTPS_PROXY"), proxy))
+        config.FHttps = proxy;
+    std::string_view list = Env("no_proxy", "NO_PROXY");
+    while (!list.empty()) {
+        const auto comma = list.find(',');
+        std::string_view entry = Trim(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        if (entry == "*") {
+            config.FNoProxyAll = true;
+            continue;
+        }
+        while (!entry.empty() && entry.front() == '.')
+            entry.remove_prefix(1);
+        // "host:port" entries bypass the host whatever the port.
+        if (entry.find(']') == std::string_view::npos && entry.find(':') == entry.rfind(':'))
+            entry = entry.substr(0, entry.find(':'));
+        if (!entry.empty())
+            config.FNoProxy.push_back(Lower(entry));
+    }
+    return config;
+}
+
+bool ProxyConfig::Named(std::string_view text, ProxyConfig& out) {
+    ProxyServer proxy;
+    if (!ParseProxy(text, proxy))
+        return false;
+    proxy.user.clear();
+    proxy.password.clear();
+    out = ProxyConfig();
+    out.FNamed = true;
+    out.FHttp = proxy;
+    return true;
+}
+
+std::optional<ProxyServer> ProxyConfig::For(std::string_view host, bool secure) const {
+    if (FNamed)
+        return FHttp;
+    const auto& proxy = secure ? FHttps : FHttp;
+    if (!proxy || FNoProxyAll || IsLoopbackHost(host))
+        return std::nullopt;
+    const std::string h = Lower(host);
+    for (const auto& entry : FNoProxy)
+        if (h == entry || (h.size() > entry.size() && h.ends_with(entry) &&
+                           h[h.size() - entry.size() - 1] == '.'))
+            return std::nullopt;
+    return proxy;
+}
+
+} // namespace Winhttpclass::platform
