@@ -3,6 +3,7 @@
 
 #include "CodePage.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@ namespace {
 constexpr std::size_t MaxFileSize = 5 * 1024 * 1024;
 constexpr std::size_t RotatedFiles = 2; // with the current one: 3 files
 constexpr const char* FileName = "tarvo.log";
+constexpr auto RetryPause = std::chrono::seconds(10);
 
 // Where lines go now; empty when no place is known.
 std::string LogPath() {
@@ -66,8 +68,16 @@ public:
         const std::string path = LogPath();
         if (path.empty())
             return;
-        if (!FLogger || path != FPath)
+        if (!FLogger || path != FPath) {
+            // Opening a file tries a few times with short pauses: after a
+            // failure the same place is given a rest before the next try.
+            const auto now = std::chrono::steady_clock::now();
+            if (!FLogger && path == FPath && now < FRetryAt)
+                return;
             Open(path);
+            if (!FLogger)
+                FRetryAt = now + RetryPause;
+        }
         if (!FLogger)
             return;
         std::string line = Printable(source) + " " + Printable(where) + ": ";
@@ -106,6 +116,7 @@ private:
 
     std::mutex FMutex;
     std::string FPath;
+    std::chrono::steady_clock::time_point FRetryAt;
     std::shared_ptr<spdlog::logger> FLogger;
 };
 
