@@ -72,4 +72,13 @@ std::string PacketDateTime(long long secondsSinceEpoch) {
     return text;
 }
 
+long long OneYearLater(long long secondsSinceEpoch) {
+    const auto when = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm local{};
+    localtime_r(&when, &local);
+    local.tm_year += 1;
+    local.tm_isdst = -1;
+    return static_cast<long long>(std::mktime(&local));
+}
+
 } // namespace tarvo::devserver

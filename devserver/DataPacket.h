@@ -39,4 +39,7 @@ std::string WriteDataPacket(const std::vector<PacketField>& fields,
 // A dateTime value: YYYYMMDDTHH:MM:SSmmm, local time.
 std::string PacketDateTime(long long secondsSinceEpoch);
 
+// The same local date and time one year on (29 February goes to 1 March).
+long long OneYearLater(long long secondsSinceEpoch);
+
 } // namespace tarvo::devserver

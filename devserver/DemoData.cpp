@@ -1,5 +1,7 @@
 #include "DemoData.h"
 
+#include "DataPacket.h"
+
 #include <CodePage.h>
 #include <Encryptpwd.h>
 #include <array>
@@ -113,7 +115,7 @@ bool FillDemo(Store& store) {
         s.VerifyCode = std::to_string(100000 + (i * 7919 + 4057) % 900000);
         // Registered one a day, oldest first; due a year after each.
         s.RegDate = now - static_cast<std::int64_t>(kDemoStudents - i) * 86400;
-        s.DueDate = s.RegDate + 365 * 86400;
+        s.DueDate = OneYearLater(s.RegDate);
         if (i % 3 == 0) {
             s.Sex = U8(i % 2 ? u8"女" : u8"男");
             s.Nation = U8(kNations[static_cast<std::size_t>(i) % kNations.size()]);

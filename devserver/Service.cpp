@@ -126,16 +126,6 @@ std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-// The same local date and time one year on (29 February goes to 1 March).
-std::int64_t OneYearLater(std::int64_t when) {
-    const auto t = static_cast<std::time_t>(when);
-    std::tm local{};
-    localtime_r(&t, &local);
-    local.tm_year += 1;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local));
-}
-
 // A phone number checked as the client checks it: trimmed, then
 // IsValidPhoneNumber; nothing when it is not acceptable.
 std::optional<std::string> PhoneNumber(const std::string& text) {
