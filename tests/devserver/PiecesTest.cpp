@@ -255,7 +255,9 @@ TEST_F(StoreTest, AgentsTouchOnlyTheirOwnStudents) {
               ModifyResult::DuplicateAccount);
     EXPECT_EQ(FStore.ChangeStudentAccount(one, s.Id, "13811112222"), ModifyResult::Changed);
     EXPECT_EQ(FStore.ChangeStudentAccount(one, s.Id, "13844445555"), ModifyResult::Changed);
-    EXPECT_EQ(FStore.GetStudent(one, s.Id)->Account, "13844445555");
+    const auto changed = FStore.GetStudent(one, s.Id);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->Account, "13844445555");
     EXPECT_TRUE(FStore.DeleteStudent(one, s.Id));
     EXPECT_FALSE(FStore.GetStudent(one, s.Id));
 }
