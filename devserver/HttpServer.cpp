@@ -126,9 +126,11 @@ protected:
 
     // Answers `status` and closes, after letting the client finish sending.
     void Refuse(unsigned status, const char* reason) {
+        // The request line is read before the fields, so it is known even
+        // when the head or the body was refused.
         std::string method = "-";
         std::string path = "-";
-        if (FParser && FParser->is_header_done()) {
+        if (FParser && !FParser->get().method_string().empty()) {
             method = std::string(FParser->get().method_string());
             const std::string_view target = FParser->get().target();
             path = std::string(target.substr(0, target.find('?')));

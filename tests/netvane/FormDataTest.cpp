@@ -1,5 +1,6 @@
 // The request body builders: URL-encoded pairs and multipart/form-data.
 #include "CodePage.h"
+#include "LoopbackServer.h"
 #include "WinHttpClass.h"
 
 #include <climits>
@@ -192,4 +193,67 @@ TEST(MultipartData, AppendTakesTextAndRawBytes) {
     data.Append(raw, -1);
     data.Append(nullptr, 5);
     EXPECT_EQ(Text(data.Body), std::string("\xE4\xB8\xAD\xD6\xD0\0", 6));
+}
+
+// ---- the Post overloads ---------------------------------------------------
+
+namespace {
+
+// Answers the first request with a redirect and every later one with "done".
+testsupport::ScriptedServer RedirectingServer() {
+    return testsupport::ScriptedServer([](const testsupport::ReceivedRequest& r) {
+        if (r.target == "/form")
+            return testsupport::HttpResponse(302, "Found", "", {{"Location", "/next"}});
+        return testsupport::HttpResponse(200, "OK", "done");
+    });
+}
+
+} // namespace
+
+TEST(FormPost, UrlEncodedBodyGoesOutUnconvertedAndRedirectSettingIsRestored) {
+    testsupport::ClearProxyEnvironment();
+    for (const bool follow : {false, true}) {
+        testsupport::ScriptedServer server = RedirectingServer();
+        Winhttpclass::THTTP http("", "", "", "");
+        http.AutoRedirect = !follow;
+        TUrlEncodedData data(cpUTF8, false);
+        data.Put("k", Gbk(u8"中"));
+        const std::string answer = http.Post(server.Url("/form"), data, follow, cpNone);
+        EXPECT_EQ(http.AutoRedirect, !follow);
+        const auto requests = server.Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests[0].body, "k=" + Gbk(u8"中") + "&");
+        EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
+        EXPECT_EQ(requests.size(), follow ? 2u : 1u);
+        EXPECT_EQ(answer, follow ? "done" : "");
+    }
+}
+
+TEST(FormPost, MultipartBodyIsClosedSentAndRedirectSettingIsRestored) {
+    testsupport::ClearProxyEnvironment();
+    for (const bool follow : {false, true}) {
+        testsupport::ScriptedServer server = RedirectingServer();
+        Winhttpclass::THTTP http("", "", "", "");
+        http.AutoRedirect = !follow;
+        TMultipartData data(cpNone);
+        data.Add("k", "v");
+        http.Post(server.Url("/form"), data, follow, cpNone);
+        EXPECT_EQ(http.AutoRedirect, !follow);
+        EXPECT_TRUE(data.Closed);
+        const auto requests = server.Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests[0].body, TextPart("k", "v") + kClosing);
+        EXPECT_EQ(requests.size(), follow ? 2u : 1u);
+    }
+}
+
+TEST(FormPost, FailedRequestStillRestoresTheRedirectSetting) {
+    Winhttpclass::THTTP http("", "", "", "");
+    TUrlEncodedData form(cpNone, true);
+    form.Put("a", "1");
+    TMultipartData multipart(cpNone);
+    EXPECT_EQ(http.Post("ftp://nowhere/", form, false, cpNone), "");
+    EXPECT_TRUE(http.AutoRedirect);
+    EXPECT_EQ(http.Post("ftp://nowhere/", multipart, false, cpNone), "");
+    EXPECT_TRUE(http.AutoRedirect);
 }

@@ -35,8 +35,23 @@ void OutDebug(const std::string& message) {
 
 namespace {
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// GBK <-> UTF-16. URLs, hosts and header lines are nearly always ASCII, which
+// needs no code page converter.
 std::string Narrow(std::u16string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+        return std::string(text.begin(), text.end());
     return tarvo::cp::Utf16ToGbk(text);
+}
+
+std::u16string Widen(std::string_view text) {
+    if (IsAscii(text))
+        return std::u16string(text.begin(), text.end());
+    return tarvo::cp::GbkToUtf16(text);
 }
 
 std::string UpperAscii(std::string text) {
@@ -60,12 +75,11 @@ THTTP::THTTP(const std::string& proxy, const std::string& proxyUser,
              const std::string& proxyPassword, const std::string& userAgent) {
     AutoRedirect = true;
     RedirectsLeft = 8;
-    UserAgent =
-        userAgent.empty() ? std::u16string(DEFAULT_USER_AGENT) : tarvo::cp::GbkToUtf16(userAgent);
+    UserAgent = userAgent.empty() ? std::u16string(DEFAULT_USER_AGENT) : Widen(userAgent);
     if (!proxy.empty()) {
         UseProxy = true;
-        ProxyUser = tarvo::cp::GbkToUtf16(proxyUser);
-        ProxyPassword = tarvo::cp::GbkToUtf16(proxyPassword);
+        ProxyUser = Widen(proxyUser);
+        ProxyPassword = Widen(proxyPassword);
     }
     SessionHandle = platform::OpenSession(Narrow(UserAgent), proxy);
     if (!SessionHandle)
@@ -144,7 +158,7 @@ bool THTTP::SendRequest(const std::string& url, const std::string& verb,
     std::u16string host;
     std::u16string path;
     std::uint16_t port = 0;
-    if (!CrackUrl(tarvo::cp::GbkToUtf16(url), host, path, port))
+    if (!CrackUrl(Widen(url), host, path, port))
         return false;
     if (AutoRedirect) {
         const auto slash = url.find('/', 8);
