@@ -1,13 +1,13 @@
 #include "Unitcommon.h"
 
+#include "Aes.h"
+#include "CodePage.h"
+#include "Outside.h"
+
 #include <array>
 #include <charconv>
 #include <exception>
 #include <stdexcept>
-
-#include "Aes.h"
-#include "CodePage.h"
-#include "Outside.h"
 
 const std::string FailureText = Gbk(u8"访问服务器失败，请稍后重试！");
 
@@ -91,15 +91,18 @@ std::string CheckHttpResult(const std::string& source, const Winhttpclass::THTTP
                             const std::string& errorMessage) {
     if (AnsweredOk(http))
         return {};
-    const std::string text =
-        http.RawHeader.empty() ? FailureText : "Exception: " + errorMessage;
+    const std::string text = http.RawHeader.empty() ? FailureText : "Exception: " + errorMessage;
     Log(source, "WinHttpException", text);
     return FailureText;
 }
 
 std::string GetPublicIP(Winhttpclass::THTTP& http, const std::string& baseUrl) {
     try {
-        return http.Get(baseUrl + "/agetclientip", Winhttpclass::cpNone);
+        std::string answer = http.Get(baseUrl + "/agetclientip", Winhttpclass::cpNone);
+        // An error page (404, a proxy's 502, ...) is no address.
+        if (!AnsweredOk(http))
+            return {};
+        return answer;
     } catch (const std::exception& e) {
         Log("Tarvo", "GetPublicIP", std::string("Exception: ") + e.what());
     } catch (...) {

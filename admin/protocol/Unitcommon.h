@@ -3,14 +3,14 @@
 // and CallServer, which makes one enciphered call from start to end.
 #pragma once
 
+#include "Json.h"
+#include "WinHttpClass.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "Json.h"
-#include "WinHttpClass.h"
 
 // GBK text shown to the agent when the server could not be reached.
 extern const std::string FailureText;
@@ -56,7 +56,8 @@ bool AnsweredOk(const Winhttpclass::THTTP& http);
 std::string CheckHttpResult(const std::string& source, const Winhttpclass::THTTP& http,
                             const std::string& errorMessage);
 
-// The answer of a plain GET of "/agetclientip"; the empty text on failure.
+// The answer of a plain GET of "/agetclientip" when it came with "200 OK";
+// the empty text otherwise.
 std::string GetPublicIP(Winhttpclass::THTTP& http, const std::string& baseUrl);
 
 // 11 digits after trimming blanks and control characters, the first "1", the
@@ -91,14 +92,14 @@ struct SCallOptions {
 };
 
 struct SCallResult {
-    bool Reached = false;  // RawHeader not empty: some server answered
-    bool Ok = false;       // "200 OK" and a non-empty answer
-    std::string Answer;    // the answer's bytes as they came
+    bool Reached = false;                        // RawHeader not empty: some server answered
+    bool Ok = false;                             // "200 OK" and a non-empty answer
+    std::string Answer;                          // the answer's bytes as they came
     std::unique_ptr<Json::TJSONobject> Document; // the parsed answer
-    int Code = 0;          // "Code"; 0 when missing or not a number
-    bool Failed = false;   // an error was caught (and reported)
-    std::string Error;     // its message
-    std::string Message;   // CheckHttpResult's text with UseCheckHttpResult
+    int Code = 0;                                // "Code"; 0 when missing or not a number
+    bool Failed = false;                         // an error was caught (and reported)
+    std::string Error;                           // its message
+    std::string Message;                         // CheckHttpResult's text with UseCheckHttpResult
 
     bool Success() const { return Code == 1; }
     // A member of the answer as text; "" when there is no such member.

@@ -1,11 +1,10 @@
 // The server call frame against loopback servers that read the envelope the
 // way the service does: form fields, cookies, and payloads deciphered with
 // OpenSSL.
-#include "Unitcommon.h"
-
 #include "CodePage.h"
 #include "Encryptpwd.h"
 #include "ServerSide.h"
+#include "Unitcommon.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -87,9 +86,8 @@ TEST(CallFrameKeys, LoginSendsUsernameThenDataEncipheredUnderTheEncipheredPasswo
 
 TEST(CallFrameKeys, LoggedInCallCarriesTheSessionCookieAndTheSessionKey) {
     LogCapture log;
-    ScriptedServer server([](const ReceivedRequest&) {
-        return JsonAnswer(R"({"Code":1,"Content":""})");
-    });
+    ScriptedServer server(
+        [](const ReceivedRequest&) { return JsonAnswer(R"({"Code":1,"Content":""})"); });
 
     auto http = PreparedSession();
     Json::TJSONobject payload;
@@ -241,11 +239,20 @@ TEST(CheckHttpResult, SuccessOnlyWhenTheStatusLineSaysExactly200OK) {
         std::vector<std::string> lines;
     } cases[] = {
         {"200 OK: the answer's reading failed", server.Url("/ok"), "Tarvo", "", {}},
-        {"no answer at all", closed + "/ok", "TarvoAdmin", FailureText,
+        {"no answer at all",
+         closed + "/ok",
+         "TarvoAdmin",
+         FailureText,
          {LogLine("TarvoAdmin", "WinHttpException", kFailureLogged)}},
-        {"500", server.Url("/err"), "Tarvo", FailureText,
+        {"500",
+         server.Url("/err"),
+         "Tarvo",
+         FailureText,
          {LogLine("Tarvo", "WinHttpException", "Exception: bad member")}},
-        {"reason phrase Ok", server.Url("/mixedcase"), "Tarvo", FailureText,
+        {"reason phrase Ok",
+         server.Url("/mixedcase"),
+         "Tarvo",
+         FailureText,
          {LogLine("Tarvo", "WinHttpException", "Exception: bad member")}},
     };
     for (const auto& c : cases) {
@@ -300,8 +307,9 @@ TEST(SetSessionCookie, ReplacesEveryCookieWithTheSessionPair) {
     LogCapture log;
     ScriptedServer server([](const ReceivedRequest& r) {
         if (r.target == "/first")
-            return HttpResponse(200, "OK", R"({"Code":"1"})",
-                                {{"Set-Cookie", "stale=1; Path=/"}, {"Set-Cookie", "SID=old; Path=/"}});
+            return HttpResponse(
+                200, "OK", R"({"Code":"1"})",
+                {{"Set-Cookie", "stale=1; Path=/"}, {"Set-Cookie", "SID=old; Path=/"}});
         return JsonAnswer(R"({"Code":"1"})");
     });
     auto http = PreparedSession();
@@ -337,18 +345,16 @@ TEST(CallServer, AnswerPathsNeverThrow) {
         {"500 is not read", HttpResponse(500, "Internal Server Error", R"({"Code":"1"})"), true,
          false, 0, false, Log::None},
         {"200 with an empty body", HttpResponse(200, "OK", ""), true, false, 0, false, Log::None},
-        {"reason phrase Ok is not read", HttpResponse(200, "Ok", R"({"Code":"1"})"), true, false,
-         0, false, Log::None},
+        {"reason phrase Ok is not read", HttpResponse(200, "Ok", R"({"Code":"1"})"), true, false, 0,
+         false, Log::None},
         {"200 with a body that is not JSON", HttpResponse(200, "OK", "<html>busy</html>"), true,
          true, 0, true, Log::Exception},
         {"a JSON array", JsonAnswer(R"([{"Code":"1"}])"), true, true, 0, true, Log::Exception},
-        {"\"Code\" missing", JsonAnswer(R"({"Content":"x"})"), true, true, 0, true,
-         Log::Exception},
+        {"\"Code\" missing", JsonAnswer(R"({"Content":"x"})"), true, true, 0, true, Log::Exception},
         {"\"Code\" the text 1", JsonAnswer(R"({"Code":"1"})"), true, true, 1, false, Log::None},
         {"\"Code\" the number 1", JsonAnswer(R"({"Code":1})"), true, true, 1, false, Log::None},
         {"\"Code\" the number -1", JsonAnswer(R"({"Code":-1})"), true, true, -1, false, Log::None},
-        {"\"Code\" not a number", JsonAnswer(R"({"Code":"abc"})"), true, true, 0, false,
-         Log::None},
+        {"\"Code\" not a number", JsonAnswer(R"({"Code":"abc"})"), true, true, 0, false, Log::None},
         {"\"Code\" with a blank", JsonAnswer(R"({"Code":"1 "})"), true, true, 0, false, Log::None},
         {"\"Code\" empty", JsonAnswer(R"({"Code":""})"), true, true, 0, false, Log::None},
         {"\"Code\" beyond int", JsonAnswer(R"({"Code":"99999999999"})"), true, true, 0, false,
@@ -370,7 +376,8 @@ TEST(CallServer, AnswerPathsNeverThrow) {
         options.Source = "TarvoAdmin";
         options.Where = "InitDBGrid";
         SCallResult result;
-        EXPECT_NO_THROW(result = CallServer(*http, base, "/astulist", &payload, kSessionId, options))
+        EXPECT_NO_THROW(result =
+                            CallServer(*http, base, "/astulist", &payload, kSessionId, options))
             << c.what;
         EXPECT_EQ(result.Reached, c.reached) << c.what;
         EXPECT_EQ(result.Ok, c.ok) << c.what;
@@ -390,6 +397,21 @@ TEST(CallServer, AnswerPathsNeverThrow) {
             EXPECT_EQ(server->Requests().size(), 1u) << c.what;
         }
     }
+}
+
+TEST(CallServer, AnEarlierAnswerDoesNotCountForALaterCall) {
+    LogCapture log;
+    auto http = PreparedSession();
+    {
+        ScriptedServer server([](const ReceivedRequest&) { return JsonAnswer(R"({"Code":"1"})"); });
+        EXPECT_EQ(CallServer(*http, server.Url(""), "/ahb", nullptr, "").Code, 1);
+        // The server goes away with the kept connection.
+    }
+    const SCallResult later = CallServer(*http, ClosedBaseUrl(), "/ahb", nullptr, "");
+    EXPECT_FALSE(later.Reached);
+    EXPECT_FALSE(later.Ok);
+    EXPECT_EQ(later.Code, 0);
+    EXPECT_EQ(later.Document, nullptr);
 }
 
 TEST(CallServer, ContentOfAFailedCodeIsTheGbkMessage) {
@@ -416,7 +438,8 @@ TEST(CallServer, ErrorsThroughCheckHttpResult) {
         auto http = PreparedSession();
         SCallOptions options;
         options.UseCheckHttpResult = true;
-        const SCallResult result = CallServer(*http, server.Url(""), "/auserinfo", nullptr, "", options);
+        const SCallResult result =
+            CallServer(*http, server.Url(""), "/auserinfo", nullptr, "", options);
         EXPECT_TRUE(result.Failed);
         EXPECT_EQ(result.Message, "");
         EXPECT_TRUE(log.Lines().empty());
@@ -453,6 +476,22 @@ TEST(GetPublicIP, PlainGetWhoseAnswerIsTheAddress) {
     EXPECT_EQ(requests[0].body, "");
     EXPECT_EQ(requests[0].Header("Cookie"), "");
     EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(GetPublicIP, AnErrorPageIsNoAddress) {
+    ScriptedServer server([](const ReceivedRequest& r) {
+        if (r.target == "/500/agetclientip")
+            return HttpResponse(500, "Internal Server Error", "<html>proxy error</html>");
+        if (r.target == "/404/agetclientip")
+            return HttpResponse(404, "Not Found", "Not Found");
+        return HttpResponse(200, "OK", "");
+    });
+    for (const std::string& prefix : {"/500"s, "/404"s, "/empty"s}) {
+        LogCapture log;
+        auto http = PreparedSession();
+        EXPECT_EQ(GetPublicIP(*http, server.Url(prefix)), "") << prefix;
+        EXPECT_TRUE(log.Lines().empty()) << prefix;
+    }
 }
 
 TEST(GetPublicIP, ServerDownGivesTheEmptyTextAndNoLogLine) {

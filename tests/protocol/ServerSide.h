@@ -3,10 +3,9 @@
 // client session, and the log lines debuglog wrote.
 #pragma once
 
-#include "OpenSslAes.h"
-
 #include "Json.h"
 #include "LoopbackServer.h"
+#include "OpenSslAes.h"
 #include "Unitcommon.h"
 #include "WinHttpClass.h"
 
@@ -57,7 +56,8 @@ inline FormFields ParseForm(const std::string& body) {
         for (std::size_t i = 0; i < raw.size(); ++i) {
             if (raw[i] == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 &&
                 HexDigit(raw[i + 2]) >= 0) {
-                value.push_back(static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2])));
+                value.push_back(
+                    static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2])));
                 i += 2;
             } else {
                 value.push_back(raw[i] == '+' ? ' ' : raw[i]);
@@ -124,9 +124,8 @@ inline std::string JsonAnswer(const std::string& gbkJson) {
 inline std::uint16_t ClosedPort() {
     std::uint16_t port = 0;
     {
-        testsupport::ScriptedServer server([](const testsupport::ReceivedRequest&) {
-            return std::string();
-        });
+        testsupport::ScriptedServer server(
+            [](const testsupport::ReceivedRequest&) { return std::string(); });
         port = server.Port();
     }
     return port;
@@ -177,7 +176,8 @@ public:
         std::vector<std::string> lines;
         std::ifstream in(FFile, std::ios::binary);
         for (std::string line; std::getline(in, line);)
-            lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
+            lines.push_back(
+                std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
         return lines;
     }
 
