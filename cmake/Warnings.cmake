@@ -1,6 +1,8 @@
-# tarvo_warnings(target): the project's warning set, applied to our own targets.
+# Tarvo::warnings: the project's warning set, linked by our own targets.
+# is left out: at -O2 GCC 12 raises it inside inlined
+# libstdc++ and Asio code, where it cannot be acted on.
 add_library(tarvo_warnings INTERFACE)
 target_compile_options(tarvo_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
-  -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+  -Wcast-align -Woverloaded-virtual -Wformat=2)
 add_library(Tarvo::warnings ALIAS tarvo_warnings)

@@ -1,24 +1,12 @@
 #include "Forms.h"
 
+#include "HexDigits.h"
 #include <algorithm>
 #include <cctype>
 
 namespace tarvo::devserver {
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::string PercentDecode(std::string_view text) {
     std::string out;
@@ -27,9 +15,9 @@ std::string PercentDecode(std::string_view text) {
         const char c = text[i];
         if (c == '+') {
             out.push_back(' ');
-        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-                   HexDigit(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+        } else if (c == '%' && i + 2 < text.size() && tarvo::hex::DigitValue(text[i + 1]) >= 0 &&
+                   tarvo::hex::DigitValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(tarvo::hex::DigitValue(text[i + 1]) * 16 + tarvo::hex::DigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(c);

@@ -2,6 +2,7 @@
 
 #include "DataPacket.h"
 #include "Forms.h"
+#include "HexDigits.h"
 
 #include <Aes.h>
 #include <CodePage.h>
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 namespace tarvo::devserver {
@@ -31,8 +33,13 @@ private:
     std::string FMessage;
 };
 
+// The answer as the service writes it: JSON with its Chinese texts as GBK
+// characters rather than \u escapes, so clients read real GBK bytes.
 HttpResponse JsonAnswer(const Json::TJSONobject& answer) {
-    return HttpResponse{200, kJsonType, answer.ToText()};
+    const auto document = nlohmann::json::parse(answer.ToText());
+    return HttpResponse{200, kJsonType,
+                        cp::Utf8ToGbk(document.dump(-1, ' ', false,
+                                                    nlohmann::json::error_handler_t::replace))};
 }
 
 HttpResponse Answer(int code, const std::string& content) {
@@ -146,17 +153,6 @@ bool SameText(const std::string& a, const std::string& b) {
         diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     }
     return diff == 0;
-}
-
-std::string HexUpper(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        hex.push_back(kDigits[byte >> 4]);
-        hex.push_back(kDigits[byte & 0x0F]);
-    }
-    return hex;
 }
 
 } // namespace
@@ -352,7 +348,7 @@ HttpResponse PictureData(const Context& c) {
     if (!student->Photo || student->Photo->empty()) {
         throw Refused(Gbk(u8"该学员没有照片"));
     }
-    return Answer(1, HexUpper(*student->Photo));
+    return Answer(1, tarvo::hex::ToUpperHex(*student->Photo));
 }
 
 HttpResponse StudentList(const Context& c) {

@@ -1,5 +1,6 @@
 #include "Aes.h"
 
+#include "HexDigits.h"
 #include <algorithm>
 #include <array>
 
@@ -25,16 +26,6 @@ Aesblock::TAESEncryptionKey EncryptionKey(std::string_view key, TKeyBit keyBit) 
         return Aesblock::ExpandAESKeyForEncryption(KeyBuffer<32>(key));
     }
     throw EAESError("Invalid key size");
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -81,15 +72,7 @@ std::string DecryptString(std::string_view value, std::string_view key, TKeyBit 
 }
 
 std::string StrToHex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(bytes.size() * 2);
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 0x0F]);
-    }
-    return hex;
+    return tarvo::hex::ToUpperHex(bytes);
 }
 
 std::string HexToStr(std::string_view hex) {
@@ -99,7 +82,7 @@ std::string HexToStr(std::string_view hex) {
         const std::string_view pair = hex.substr(i, 2);
         int value = 0;
         for (const char c : pair) {
-            const int digit = HexDigit(c);
+            const int digit = tarvo::hex::DigitValue(c);
             if (digit < 0)
                 throw EConvertError("'" + std::string(pair) + "' is not a valid hexadecimal value");
             value = value * 16 + digit;

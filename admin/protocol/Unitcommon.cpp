@@ -2,6 +2,7 @@
 
 #include "Aes.h"
 #include "CodePage.h"
+#include "HexDigits.h"
 #include "Outside.h"
 
 #include <array>
@@ -12,16 +13,6 @@
 const std::string FailureText = Gbk(u8"访问服务器失败，请稍后重试！");
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Decimal integer text (optional sign) to int, 0 for anything else.
 int DecimalOrZero(const std::string& text) {
@@ -136,8 +127,8 @@ void HexToStream(const std::string& text, Winhttpclass::TMemoryStream& stream) {
     const std::size_t n = text.size() / 2;
     Winhttpclass::TBytes bytes(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
+        const int high = tarvo::hex::DigitValue(text[2 * i]);
+        const int low = tarvo::hex::DigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             break;
         bytes[i] = static_cast<std::uint8_t>(high * 16 + low);

@@ -343,6 +343,11 @@ TEST_F(DevServer, LoginGivesANewSessionAndRefusesWrongCredentials) {
         const Reply reply = Client(Base()).Login(r.Account, r.Password);
         EXPECT_EQ(reply.Code(), 0) << r.What;
         EXPECT_EQ(reply.Content(), Utf8(u8"账号或密码错误！")) << r.What;
+        // The message travels as GBK characters, not as \u escapes.
+        EXPECT_NE(reply.Body.find(tarvo::cp::Utf8ToGbk(Utf8(u8"账号或密码错误！"))),
+                  std::string::npos)
+            << r.What;
+        EXPECT_EQ(reply.Body.find("\\u"), std::string::npos) << r.What;
     }
 }
 

@@ -3,6 +3,7 @@
 // client session, and the log lines debuglog wrote.
 #pragma once
 
+#include "HexDigits.h"
 #include "Json.h"
 #include "LoopbackServer.h"
 #include "OpenSslAes.h"
@@ -27,16 +28,6 @@ namespace prototest {
 
 using FormFields = std::vector<std::pair<std::string, std::string>>;
 
-inline int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "a=1&b=%41&" as the server reads it: pairs in order, values percent-decoded.
 inline FormFields ParseForm(const std::string& body) {
     FormFields fields;
@@ -54,10 +45,10 @@ inline FormFields ParseForm(const std::string& body) {
         std::string raw = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
         std::string value;
         for (std::size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 &&
-                HexDigit(raw[i + 2]) >= 0) {
+            if (raw[i] == '%' && i + 2 < raw.size() && tarvo::hex::DigitValue(raw[i + 1]) >= 0 &&
+                tarvo::hex::DigitValue(raw[i + 2]) >= 0) {
                 value.push_back(
-                    static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2])));
+                    static_cast<char>(tarvo::hex::DigitValue(raw[i + 1]) * 16 + tarvo::hex::DigitValue(raw[i + 2])));
                 i += 2;
             } else {
                 value.push_back(raw[i] == '+' ? ' ' : raw[i]);

@@ -19,9 +19,8 @@
 #include <limits>
 #include <random>
 
-#if defined(NETVANE_HAVE_VERSIONNOTE)
+#include "HexDigits.h"
 #include "VersionNote.h"
-#endif
 
 namespace Funclib {
 namespace {
@@ -72,16 +71,6 @@ template <typename Replace> std::string MapCharacters(const std::string& text, R
         }
     }
     return out;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::string CString(const char* text) {
@@ -205,8 +194,8 @@ std::string StrDec(const std::string& hexText) {
     std::string result;
     std::size_t k = 0;
     for (std::size_t i = 0; i + 1 < hexText.size(); i += 2) {
-        const int high = HexValue(hexText[i]);
-        const int low = HexValue(hexText[i + 1]);
+        const int high = tarvo::hex::DigitValue(hexText[i]);
+        const int low = tarvo::hex::DigitValue(hexText[i + 1]);
         if (high < 0 || low < 0)
             break;
         result += static_cast<char>((high * 16 + low) ^ kStrDecKey[k]);
@@ -347,15 +336,11 @@ std::uint32_t DiffTickCount(std::uint32_t oldTick, std::uint32_t newTick) {
 // ---- Files and modules ----
 
 std::uint16_t GetFileVersion(const std::string& path) {
-#if defined(NETVANE_HAVE_VERSIONNOTE)
     try {
         if (const auto version = tarvo::ReadVersionNote(path))
             return (*version)[0];
     } catch (const std::exception&) {
     }
-#else
-    (void)path;
-#endif
     return 0;
 }
 

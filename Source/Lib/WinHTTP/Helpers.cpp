@@ -1,6 +1,7 @@
 // THTTP's static helpers: code page conversion, URL percent-encoding, marker
 // based substrings, URL splitting, HTTP dates and the per-user folders.
 #include "CodePage.h"
+#include "HexDigits.h"
 #include "WinHttpClass.h"
 
 #include <algorithm>
@@ -27,20 +28,8 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 // 31 December 9999, 23:59:59: the largest date-time value.
 constexpr double kMaxDateTime = 2958465.99999;
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 char AsciiLower(char c) {
@@ -433,8 +422,8 @@ std::string THTTP::URLEnc(const std::string& text, TCodePage codePage) {
             out += ch;
         } else {
             out += '%';
-            out += kHexDigits[c >> 4];
-            out += kHexDigits[c & 0x0F];
+            out += tarvo::hex::kUpperDigits[c >> 4];
+            out += tarvo::hex::kUpperDigits[c & 0x0F];
         }
     }
     return out;
@@ -458,7 +447,7 @@ std::string THTTP::URLDec(const std::string& text, TCodePage codePage) {
         const std::size_t take = std::min<std::size_t>(2, text.size() - i);
         int value = take > 0 ? 0 : -1;
         for (std::size_t k = 0; k < take; ++k) {
-            const int digit = HexValue(text[i + k]);
+            const int digit = tarvo::hex::DigitValue(text[i + k]);
             if (digit < 0) {
                 value = -1;
                 break;

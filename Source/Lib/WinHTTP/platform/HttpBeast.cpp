@@ -4,9 +4,6 @@
 // caller sees a plain synchronous call.
 #include "platform/HttpPlatform.h"
 
-// Optimised builds inline Asio's scheduler and then flag a null check inside
-// it that cannot fail; the warning is about Boost, not about this file.
-#pragma GCC diagnostic ignored "-Wnull-dereference"
 #include "platform/LastError.h"
 #include "platform/ProxyConfig.h"
 
@@ -46,6 +43,8 @@ namespace {
 
 // A response head larger than this fails the receive.
 constexpr std::uint32_t kHeadLimit = 64 * 1024;
+// Bytes asked of the socket by one read of the body.
+constexpr std::size_t kReadAhead = 64 * 1024;
 // Idle connections kept per route.
 constexpr std::size_t kPoolPerRoute = 8;
 
@@ -638,7 +637,7 @@ bool ReadHead(Request::State& r, bool& gotAny) {
         std::size_t got = 0;
         Expire(wire.Lowest(), s.timeouts.receive);
         OnStream(wire, [&](auto& stream) {
-            stream.async_read_some(wire.buffer.prepare(16384), [&](error_code ec, std::size_t n) {
+            stream.async_read_some(wire.buffer.prepare(kReadAhead), [&](error_code ec, std::size_t n) {
                 result = ec;
                 got = n;
             });
@@ -716,26 +715,55 @@ long ReadData(Request& request, void* buffer, std::size_t size) {
     body.data = buffer;
     body.size = size;
     body.more = true;
-    // Each pass consumes bytes of the answer or ends in an error or timeout.
-    for (;;) {
-        error_code result;
-        Expire(wire.Lowest(), s.timeouts.receive);
-        OnStream(wire, [&](auto& stream) {
-            http::async_read_some(stream, wire.buffer, *r.parser,
-                                  [&](error_code ec, std::size_t) { result = ec; });
-        });
-        s.Run();
-        if (result == http::error::need_buffer)
-            result = {};
+    const auto fail = [&](int code) -> long {
+        r.failed = true;
+        SetLastError(code);
+        // The bytes that came before the failure still count.
         const long got = static_cast<long>(size - body.size);
-        if (result) {
-            r.failed = true;
-            SetLastError(CodeFor(result, kErrConnectionError));
-            // The bytes that came before the failure still count.
-            return got > 0 ? got : -1;
+        return got > 0 ? got : -1;
+    };
+    // Body bytes come from what was read ahead; the socket is read only when
+    // that is used up, a large piece at a time, so small reads cost no I/O.
+    for (;;) {
+        while (wire.buffer.size() > 0 && body.size > 0 && !r.parser->is_done()) {
+            error_code ec;
+            const std::size_t used = r.parser->put(wire.buffer.data(), ec);
+            wire.buffer.consume(used);
+            if (ec == http::error::need_buffer)
+                break;
+            if (ec == http::error::need_more)
+                break;
+            if (ec)
+                return fail(CodeFor(ec, kErrInvalidServerResponse));
+            if (used == 0)
+                break;
         }
+        const long got = static_cast<long>(size - body.size);
         if (got > 0 || r.parser->is_done())
             return got;
+
+        error_code result;
+        std::size_t n = 0;
+        Expire(wire.Lowest(), s.timeouts.receive);
+        OnStream(wire, [&](auto& stream) {
+            stream.async_read_some(wire.buffer.prepare(kReadAhead), [&](error_code ec, std::size_t k) {
+                result = ec;
+                n = k;
+            });
+        });
+        s.Run();
+        wire.buffer.commit(n);
+        if (n > 0)
+            continue;
+        if (result == asio::error::eof) {
+            // Fine for a body that the close delimits; a short one otherwise.
+            error_code ec;
+            r.parser->put_eof(ec);
+            if (ec)
+                return fail(kErrConnectionError);
+            continue;
+        }
+        return fail(result ? CodeFor(result, kErrConnectionError) : kErrConnectionError);
     }
 }
 

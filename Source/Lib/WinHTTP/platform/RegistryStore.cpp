@@ -1,5 +1,6 @@
 #include "platform/RegistryStore.h"
 
+#include "HexDigits.h"
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -112,16 +113,6 @@ std::string EscapeField(std::string_view text) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::string> UnescapeField(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -131,8 +122,8 @@ std::optional<std::string> UnescapeField(std::string_view text) {
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        const int high = HexDigit(text[i + 1]);
-        const int low = HexDigit(text[i + 2]);
+        const int high = tarvo::hex::DigitValue(text[i + 1]);
+        const int low = tarvo::hex::DigitValue(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         out += static_cast<char>(high * 16 + low);
