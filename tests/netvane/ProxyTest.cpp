@@ -32,6 +32,32 @@ TEST_F(Proxy, PlainRequestsNameTheAbsoluteUrl) {
     }
 }
 
+TEST_F(Proxy, ANamedListServesEachSchemeWithItsFirstEntry) {
+    ScriptedServer origin(Echo());
+    ForwardingProxy first;
+    ForwardingProxy second;
+    const struct {
+        std::string List;
+        bool ThroughFirst; // else direct
+    } cases[] = {
+        {first.Address() + ";" + second.Address(), true},
+        {" " + first.Address() + "  " + second.Address(), true},
+        {"http=" + first.Address() + ";https=" + second.Address(), true},
+        {"ftp=" + second.Address() + ";" + first.Address(), true},
+        {"https=" + second.Address(), false}, // plain requests go direct
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.List);
+        const auto firstBefore = first.Requests().size();
+        const auto originBefore = origin.Requests().size();
+        THTTP http(c.List, "", "", "");
+        EXPECT_EQ(http.Get(origin.Url("/l"), cpNone), "origin GET /l ");
+        EXPECT_EQ(first.Requests().size(), firstBefore + (c.ThroughFirst ? 1 : 0));
+        EXPECT_EQ(origin.Requests().size(), originBefore + 1);
+    }
+    EXPECT_TRUE(second.Requests().empty());
+}
+
 TEST_F(Proxy, SendsBasicCredentials) {
     ScriptedServer origin(Echo());
     ForwardingProxy proxy("Basic dXNlcjpwQHNz"); // user:p@ss

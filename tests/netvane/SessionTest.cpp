@@ -307,6 +307,8 @@ TEST_F(Session, ReceiveTimeoutEndsASilentServer) {
     ScriptedServer server([](const ReceivedRequest&) { return Reply{"", After::Hang}; });
     auto http = NewHttp();
     ASSERT_TRUE(http->SetTimeouts(1000, 1000, 1000, 300));
+    // A value below -1 is refused and leaves the timeouts as they were.
+    EXPECT_FALSE(http->SetTimeouts(1000, 1000, 1000, -2));
     DebugCapture debug;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(http->Get(server.Url(), cpNone), "");

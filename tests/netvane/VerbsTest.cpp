@@ -4,6 +4,8 @@
 #include "SessionTestSupport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Winhttpclass;
@@ -117,6 +119,24 @@ TEST_F(Verbs, GetIntoAnUncreatableFileSendsNothing) {
     auto http = NewHttp();
     EXPECT_EQ(http->Get(server.Url(), std::string("/nonexistent-dir/sub/file.bin")), 0u);
     EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(Verbs, GetIntoAFileAnotherWriterHoldsSendsNothingAndKeepsIt) {
+    ScriptedServer server([](const ReceivedRequest&) { return Ok("new"); });
+    auto http = NewHttp();
+    char path[] = "/tmp/netvane-held-XXXXXX";
+    const int held = ::mkstemp(path);
+    ASSERT_GE(held, 0);
+    ::write(held, "kept", 4);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    EXPECT_EQ(http->Get(server.Url(), std::string(path)), 0u);
+    EXPECT_TRUE(server.Requests().empty());
+    struct stat info {};
+    ::fstat(held, &info);
+    EXPECT_EQ(info.st_size, 4);
+    ::close(held);
+    ::unlink(path);
 }
 
 TEST_F(Verbs, AFailedRequestYieldsEmptyResults) {

@@ -36,6 +36,18 @@ private:
     THTTP& FHttp;
 };
 
+// A file descriptor closed with its scope.
+struct FileHandle {
+    explicit FileHandle(int descriptor) : fd(descriptor) {}
+    ~FileHandle() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    const int fd;
+};
+
 bool WriteFully(int fd, const char* data, std::size_t count) {
     while (count > 0) {
         const ssize_t n = ::write(fd, data, count);
@@ -64,16 +76,16 @@ std::string THTTP::Get(const std::string& url, TCodePage codePage) {
 std::uint32_t THTTP::Get(const std::string& url, const std::string& fileName) {
     // Names are GBK texts; the file system takes UTF-8.
     const std::string path = tarvo::cp::GbkToUtf8(fileName);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const FileHandle file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (file.fd < 0)
         return 0;
-    ::flock(fd, LOCK_EX | LOCK_NB); // not shared while the answer is written
-    {
-        RequestEnd end(*this);
-        if (SendRequest(url, "GET", 0) && RecvReponse())
-            RecvContentToFile(fd);
-    }
-    ::close(fd);
+    // Not shared while the answer is written: a file another writer holds
+    // is left as it is, and nothing is sent.
+    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.fd, 0) != 0)
+        return 0;
+    RequestEnd end(*this);
+    if (SendRequest(url, "GET", 0) && RecvReponse())
+        RecvContentToFile(file.fd);
     return ReceivedBytes;
 }
 

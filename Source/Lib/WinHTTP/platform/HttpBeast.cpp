@@ -17,6 +17,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <limits>
@@ -151,6 +152,8 @@ struct Session::State {
     Timeouts timeouts;
     ProxyConfig proxy;
     std::multimap<std::string, std::unique_ptr<Wire>> pool; // idle keep-alive connections
+    // Name lookups that ran past the resolve timeout and still hold a thread.
+    std::shared_ptr<std::atomic<int>> strayLookups = std::make_shared<std::atomic<int>>(0);
 
     // Runs the loop until the operations started on it are complete.
     void Run() {
@@ -234,6 +237,12 @@ std::unique_ptr<Session> OpenSession(std::string_view userAgent, std::string_vie
 }
 
 bool SetTimeouts(Session& session, const Timeouts& timeouts) {
+    // -1 and 0 mean no limit; any other negative value is refused.
+    for (const int ms : {timeouts.resolve, timeouts.connect, timeouts.send, timeouts.receive})
+        if (ms < -1) {
+            SetLastError(kErrInvalidParameter);
+            return false;
+        }
     session.state->timeouts = timeouts;
     return true;
 }
@@ -337,6 +346,11 @@ bool AddHeader(Request& request, std::string_view line) {
 
 namespace {
 
+// Lookups of one session that may still be running after their timeout; past
+// this, a hanging resolver fails further lookups at once instead of piling up
+// threads.
+constexpr int kStrayLookupLimit = 4;
+
 // Resolves `host`: at once for an address literal, else through getaddrinfo
 // (on a helper thread only when a resolve timeout is set).
 bool Resolve(Session::State& s, const std::string& host, std::uint16_t port,
@@ -370,11 +384,32 @@ bool Resolve(Session::State& s, const std::string& host, std::uint16_t port,
     if (s.timeouts.resolve <= 0) {
         run();
     } else {
-        // The helper ends with the lookup; on a timeout it is left to finish alone.
-        std::thread(run).detach();
+        if (s.strayLookups->load() >= kStrayLookupLimit) {
+            SetLastError(kErrTimeout);
+            return false;
+        }
+        // The helper ends with the lookup; on a timeout it is left to finish
+        // alone and counted as a stray until then.
+        enum : int { kRunning, kFinished, kAbandoned };
+        auto strays = s.strayLookups;
+        auto phase = std::make_shared<std::atomic<int>>(kRunning);
+        try {
+            std::thread([run, strays, phase] {
+                run();
+                if (phase->exchange(kFinished) == kAbandoned)
+                    --*strays;
+            }).detach();
+        } catch (const std::system_error&) {
+            SetLastError(kErrInternal);
+            return false;
+        }
         std::unique_lock lock(lookup->mutex);
         if (!lookup->done.wait_for(lock, std::chrono::milliseconds(s.timeouts.resolve),
                                    [&] { return lookup->finished; })) {
+            ++*strays;
+            int running = kRunning;
+            if (!phase->compare_exchange_strong(running, kAbandoned))
+                --*strays; // it finished just now after all
             SetLastError(kErrTimeout);
             return false;
         }

@@ -117,20 +117,49 @@ ProxyConfig ProxyConfig::FromEnvironment() {
 }
 
 bool ProxyConfig::Named(std::string_view text, ProxyConfig& out) {
-    ProxyServer proxy;
-    if (!ParseProxy(text, proxy))
+    // A list as the Windows stack takes it: entries split by ';' or blanks,
+    // each "[scheme=][scheme://]host[:port]"; an entry without a scheme
+    // serves both; the first entry for a scheme counts, others (ftp=, socks=)
+    // are passed over.
+    std::optional<ProxyServer> any, http, https;
+    while (!text.empty()) {
+        const auto end = text.find_first_of("; \t");
+        std::string_view entry = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (entry.empty())
+            continue;
+        std::string scheme;
+        if (const auto eq = entry.find('='); eq != std::string_view::npos) {
+            scheme = Lower(entry.substr(0, eq));
+            entry.remove_prefix(eq + 1);
+        }
+        ProxyServer proxy;
+        if (!ParseProxy(entry, proxy))
+            return false;
+        proxy.user.clear();
+        proxy.password.clear();
+        std::optional<ProxyServer>* slot = nullptr;
+        if (scheme.empty())
+            slot = &any;
+        else if (scheme == "http")
+            slot = &http;
+        else if (scheme == "https")
+            slot = &https;
+        if (slot && !*slot)
+            *slot = proxy;
+    }
+    if (!any && !http && !https)
         return false;
-    proxy.user.clear();
-    proxy.password.clear();
     out = ProxyConfig();
     out.FNamed = true;
-    out.FHttp = proxy;
+    out.FHttp = http ? http : any;
+    out.FHttps = https ? https : any;
     return true;
 }
 
 std::optional<ProxyServer> ProxyConfig::For(std::string_view host, bool secure) const {
     if (FNamed)
-        return FHttp;
+        return secure ? FHttps : FHttp;
     const auto& proxy = secure ? FHttps : FHttp;
     if (!proxy || FNoProxyAll || IsLoopbackHost(host))
         return std::nullopt;

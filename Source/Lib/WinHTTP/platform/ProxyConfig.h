@@ -27,7 +27,8 @@ bool IsLoopbackHost(std::string_view host);
 class ProxyConfig {
 public:
     static ProxyConfig FromEnvironment();
-    // A named proxy with no bypass list; false when the text cannot be used.
+    // A named proxy (or a list of them) with no bypass list; false when the
+    // text cannot be used.
     static bool Named(std::string_view text, ProxyConfig& out);
 
     // The proxy for a request to `host`, none for a direct connection.
@@ -35,7 +36,7 @@ public:
 
 private:
     bool FNamed = false;
-    std::optional<ProxyServer> FHttp; // also the named proxy
+    std::optional<ProxyServer> FHttp;
     std::optional<ProxyServer> FHttps;
     std::vector<std::string> FNoProxy; // lower case, without a leading "."
     bool FNoProxyAll = false;
