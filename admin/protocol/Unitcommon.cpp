@@ -18,8 +18,11 @@ namespace {
 int DecimalOrZero(const std::string& text) {
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (begin != end && *begin == '+')
+    if (begin != end && *begin == '+') {
         ++begin;
+        if (begin != end && *begin == '-')
+            return 0; // one sign only
+    }
     int value = 0;
     const auto [ptr, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || ptr != end || begin == end)

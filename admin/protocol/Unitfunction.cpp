@@ -94,6 +94,10 @@ std::string GetConfFilePath(const std::string& programPath) {
 }
 
 SServerHost ReadServerHost(const std::string& programPath) {
+    // Without the program's own path there is no installation folder to
+    // look in (never one relative to the working folder).
+    if (programPath.empty())
+        return {DefaultServerHost, true};
     if (auto value = ReadIniValue(GetConfFilePath(programPath), "default", "TarvoSWHost"))
         return {std::move(*value), false};
     return {DefaultServerHost, true};

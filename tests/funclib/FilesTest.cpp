@@ -79,6 +79,17 @@ TEST_F(FileTreeTest, CopiesIntoExistingFolderAndOverwrites) {
     EXPECT_EQ(ReadFile(dir / "dest/src/extra.txt"), "kept");
 }
 
+TEST_F(FileTreeTest, LinksAreCopiedAsLinksAlsoOverAnEarlierCopy) {
+    fs::create_directory_symlink("sub", dir.path() / "src" / "link");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src", dir / "copy"));
+        ExpectTree(dir / "copy");
+        EXPECT_TRUE(fs::is_symlink(dir.path() / "copy" / "link"));
+        EXPECT_EQ(fs::read_symlink(dir.path() / "copy" / "link"), "sub");
+    }
+}
+
 TEST_F(FileTreeTest, CopiesSingleFile) {
     fs::create_directory(dir.path() / "dest");
     EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src/top.txt", dir / "dest"));

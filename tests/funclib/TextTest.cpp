@@ -97,7 +97,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MapCase{"<a href=\"x\">'&'</a>",
                               "&lt;a href=&quot;x&quot;&gt;&apos;&amp;&apos;&lt;/a&gt;"},
                       MapCase{"&amp;", "&amp;amp;"}, MapCase{"plain", "plain"},
-                      MapCase{Gbk(u8"中<文"), Gbk(u8"中&lt;文")}));
+                      MapCase{Gbk(u8"中<文"), Gbk(u8"中&lt;文")},
+                      // A lead byte whose next byte cannot end a character
+                      // does not shield that byte.
+                      MapCase{"\xB0<b>", "\xB0&lt;b&gt;"}));
 
 class JavaScriptEscapeTest : public ::testing::TestWithParam<MapCase> {};
 
@@ -111,7 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{"say \"hi\" 'you' \\", "say \\\"hi\\\" \\'you\\' \\\\"},
                       MapCase{std::string("a\0b\x0B", 4), std::string("a\0b\x0B", 4)},
                       // The second byte of 昞 is 0x5C: the character stays whole.
-                      MapCase{Gbk(u8"昞\\"), Gbk(u8"昞") + "\\\\"}));
+                      MapCase{Gbk(u8"昞\\"), Gbk(u8"昞") + "\\\\"},
+                      // Lead bytes before a quote or a line feed, which no
+                      // GBK character ends in: both are still escaped.
+                      MapCase{"\x81\"x", "\x81\\\"x"}, MapCase{"\xB0\n", "\xB0\\n"}));
 
 TEST(StrDec, XorsEachByteWithRepeatingKey) {
     // Zero bytes reveal the key; it repeats every 8 bytes.

@@ -357,6 +357,8 @@ TEST(CallServer, AnswerPathsNeverThrow) {
         {"\"Code\" not a number", JsonAnswer(R"({"Code":"abc"})"), true, true, 0, false, Log::None},
         {"\"Code\" with a blank", JsonAnswer(R"({"Code":"1 "})"), true, true, 0, false, Log::None},
         {"\"Code\" empty", JsonAnswer(R"({"Code":""})"), true, true, 0, false, Log::None},
+        {"\"Code\" with two signs", JsonAnswer(R"({"Code":"+-1"})"), true, true, 0, false,
+         Log::None},
         {"\"Code\" beyond int", JsonAnswer(R"({"Code":"99999999999"})"), true, true, 0, false,
          Log::None},
         {"\"Code\" null", JsonAnswer(R"({"Code":null})"), true, true, 0, false, Log::None},

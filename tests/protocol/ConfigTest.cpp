@@ -148,6 +148,17 @@ TEST(ServerHost, MissingOrUnreadableFileGivesTheDefaultAndCreatesNothing) {
     }
 }
 
+TEST(ServerHost, AnUnknownProgramPathNeverReadsTheWorkingFolder) {
+    Installation inst;
+    inst.WriteConf("[default]\nTarvoSWHost=http://from-the-working-folder\n");
+    const auto saved = fs::current_path();
+    fs::current_path(inst.Root());
+    const SServerHost got = ReadServerHost("");
+    fs::current_path(saved);
+    EXPECT_TRUE(got.IsDefault);
+    EXPECT_EQ(got.Value, DefaultServerHost);
+}
+
 TEST(ServerHost, EveryCallReadsTheFileAnew) {
     Installation inst;
     inst.WriteConf("[default]\nTarvoSWHost=http://first\n");

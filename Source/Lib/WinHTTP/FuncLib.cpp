@@ -54,14 +54,21 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
     return out;
 }
 
+bool IsGbkTrail(unsigned char byte) {
+    return byte >= 0x40 && byte <= 0xFE && byte != 0x7F;
+}
+
 // Replaces single-byte characters by `replace`; the two bytes of a GBK
-// character are copied as they are (a trail byte may equal "\" or "'").
+// character are copied as they are (a trail byte may equal "\" or "'"). A
+// lead byte without a valid trail byte is a character of its own, so the
+// byte after it is still replaced.
 template <typename Replace> std::string MapCharacters(const std::string& text, Replace replace) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (IsGbkLead(byte) && i + 1 < text.size()) {
+        if (IsGbkLead(byte) && i + 1 < text.size() &&
+            IsGbkTrail(static_cast<unsigned char>(text[i + 1]))) {
             out += text[i];
             out += text[++i];
         } else if (const char* with = replace(text[i])) {
@@ -75,6 +82,16 @@ template <typename Replace> std::string MapCharacters(const std::string& text, R
 
 std::string CString(const char* text) {
     return text != nullptr ? std::string(text) : std::string();
+}
+
+// A seed from the system's entropy source, or from the clock where there is none.
+std::uint32_t RandomSeed() {
+    try {
+        return std::random_device{}();
+    } catch (const std::exception&) {
+        return static_cast<std::uint32_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+    }
 }
 
 std::uint32_t RandomBelow(std::mt19937& generator, std::uint32_t bound) {
@@ -290,7 +307,7 @@ std::string RandStr(std::uint16_t minLen, std::uint16_t maxLen) {
     const std::uint32_t span = maxLen >= minLen ? std::uint32_t{maxLen} - minLen + 1 : 1;
     const std::uint32_t length = minLen + Winhttpclass::platform::TickCountMs() % span;
     std::string result(length, 'a');
-    std::mt19937 generator(std::random_device{}());
+    std::mt19937 generator(RandomSeed());
     for (std::uint32_t i = 0; i < length; ++i) {
         const std::uint32_t r = RandomBelow(generator, Winhttpclass::platform::TickCountMs());
         char c = kAlphabet[r % 36];
@@ -309,6 +326,11 @@ std::string RandGBString(std::int32_t minChars, std::int32_t maxChars) {
     std::int64_t n = static_cast<std::int64_t>(counter % static_cast<std::uint64_t>(maxChars)) + 1;
     if (n < minChars)
         n = minChars;
+    // A text of more characters than this is no use to anyone, and asking for
+    // one must not exhaust the memory of the process.
+    constexpr std::int64_t kMostChars = 64 * 1024 * 1024;
+    if (n > kMostChars)
+        return {};
     std::string result;
     try {
         result.reserve(static_cast<std::size_t>(n) * 2);

@@ -25,6 +25,29 @@ struct GlobFree {
 };
 
 // True when `inner` is `outer` or lies inside it.
+// One entry of a copy, over whatever stands at `to`: a folder is made, a
+// link copied as a link, a file copied with its contents.
+bool CopyEntry(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(from, ec);
+    if (ec)
+        return false;
+    if (fs::is_directory(status)) {
+        if (fs::is_symlink(fs::symlink_status(to, ec)))
+            fs::remove(to, ec);
+        return fs::is_directory(to, ec) || fs::create_directory(to, ec);
+    }
+    if (fs::is_symlink(status)) {
+        const auto existing = fs::symlink_status(to, ec);
+        if (fs::exists(existing) && !fs::is_directory(existing))
+            fs::remove(to, ec);
+        fs::copy_symlink(from, to, ec);
+        return !ec;
+    }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 bool IsWithin(const fs::path& inner, const fs::path& outer) {
     auto o = outer.begin();
     auto i = inner.begin();
@@ -86,10 +109,15 @@ bool CopyTree(const std::string& from, const std::string& to) {
         if (ec)
             return false;
     }
-    fs::copy(source, target,
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing |
-                 fs::copy_options::copy_symlinks,
-             ec);
+    if (!fs::is_directory(status))
+        return CopyEntry(source, target);
+    if (!fs::is_directory(target, ec) && !fs::create_directories(target, ec))
+        return false;
+    fs::recursive_directory_iterator walk(source, ec), end;
+    for (; !ec && walk != end; walk.increment(ec)) {
+        if (!CopyEntry(walk->path(), target / walk->path().lexically_relative(source)))
+            return false;
+    }
     return !ec;
 }
 

@@ -28,14 +28,33 @@ void WriteAll(int fd, const char* data, std::size_t size) {
     }
 }
 
+// The value as text; no value (undefined or null) is the empty text.
 duk_ret_t ValueToString(duk_context* ctx, void*) {
+    if (duk_is_null_or_undefined(ctx, -1)) {
+        duk_pop(ctx);
+        duk_push_string(ctx, "");
+        return 1;
+    }
     duk_to_string(ctx, -1);
     return 1;
+}
+
+// Keeps only standard input, output and error and the answer pipe, moved to
+// descriptor 3: the child must not hold the caller's sockets and files, nor
+// the pipe of a run that another thread started meanwhile (its reader would
+// wait for this child too).
+int KeepOnlyAnswerPipe(int fd) {
+    constexpr int kAnswerFd = 3;
+    if (fd != kAnswerFd && ::dup2(fd, kAnswerFd) < 0)
+        return fd;
+    ::close_range(kAnswerFd + 1, ~0U, 0);
+    return kAnswerFd;
 }
 
 // The child's work: one heap, two evaluations, the answer on `fd` as a status
 // byte followed by the text. Leaves through _exit only.
 [[noreturn]] void RunChild(int fd, std::string_view script, std::string_view expression) {
+    fd = KeepOnlyAnswerPipe(fd);
     duk_context* ctx = duk_create_heap_default();
     if (ctx == nullptr) {
         const char message[] = "cannot create the script engine";
