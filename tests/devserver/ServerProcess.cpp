@@ -35,6 +35,27 @@ pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
     return pid;
 }
 
+// What `fd` delivers within `limit`: up to its end, or with `firstLine` up to
+// the first line feed.
+std::string ReadFrom(int fd, std::chrono::seconds limit, bool firstLine) {
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!(firstLine && text.find('\n') != std::string::npos) &&
+           std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[256];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
 // Waits for `pid` at most `limit`; true when it ended.
 bool WaitFor(pid_t pid, std::chrono::milliseconds limit, int* status) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -63,20 +84,7 @@ ServerProcess::ServerProcess(std::vector<std::string> args) {
     close(fds[1]);
 
     // The first line names the address.
-    std::string line;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) {
-            continue;
-        }
-        char buffer[256];
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string line = ReadFrom(fds[0], std::chrono::seconds(20), true);
     close(fds[0]);
     const std::string prefix = "listening on ";
     const auto eol = line.find('\n');
@@ -113,20 +121,7 @@ int RunServerCommand(const std::vector<std::string>& args, std::string* output) 
     }
     const pid_t pid = Spawn(args, fds[1]);
     close(fds[1]);
-    std::string text;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) {
-            continue;
-        }
-        char buffer[256];
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    const std::string text = ReadFrom(fds[0], std::chrono::seconds(30), false);
     close(fds[0]);
     int status = 0;
     if (!WaitFor(pid, std::chrono::seconds(30), &status)) {
