@@ -1,6 +1,7 @@
 #include "Forms.h"
 
 #include "HexDigits.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -17,7 +18,8 @@ std::string PercentDecode(std::string_view text) {
             out.push_back(' ');
         } else if (c == '%' && i + 2 < text.size() && tarvo::hex::DigitValue(text[i + 1]) >= 0 &&
                    tarvo::hex::DigitValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(tarvo::hex::DigitValue(text[i + 1]) * 16 + tarvo::hex::DigitValue(text[i + 2])));
+            out.push_back(static_cast<char>(tarvo::hex::DigitValue(text[i + 1]) * 16 +
+                                            tarvo::hex::DigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(c);

@@ -37,9 +37,9 @@ private:
 // characters rather than \u escapes, so clients read real GBK bytes.
 HttpResponse JsonAnswer(const Json::TJSONobject& answer) {
     const auto document = nlohmann::json::parse(answer.ToText());
-    return HttpResponse{200, kJsonType,
-                        cp::Utf8ToGbk(document.dump(-1, ' ', false,
-                                                    nlohmann::json::error_handler_t::replace))};
+    return HttpResponse{
+        200, kJsonType,
+        cp::Utf8ToGbk(document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))};
 }
 
 HttpResponse Answer(int code, const std::string& content) {

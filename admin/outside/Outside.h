@@ -1,10 +1,10 @@
 // The program's bindings to the outside JSON library and log sink.
 #pragma once
 
-#include <string>
-
 #include "DebugLog.h"
 #include "Json.h"
+
+#include <string>
 
 // One log line through debuglog: DebugLog(0, source, where, text).
 inline void Log(const std::string& source, const std::string& where, const std::string& text) {

@@ -1,6 +1,7 @@
 #include "Aes.h"
 
 #include "HexDigits.h"
+
 #include <algorithm>
 #include <array>
 

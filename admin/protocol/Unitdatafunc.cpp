@@ -1,11 +1,11 @@
 #include "Unitdatafunc.h"
 
-#include <exception>
-#include <stdexcept>
-
 #include "Json.h"
 #include "Unitcommon.h"
 #include "Unitfunction.h"
+
+#include <exception>
+#include <stdexcept>
 
 namespace {
 

@@ -2,10 +2,10 @@
 // verdict.
 #pragma once
 
+#include "WinHttpClass.h"
+
 #include <cstdint>
 #include <string>
-
-#include "WinHttpClass.h"
 
 struct SUpdateInfo {
     std::int16_t Code = 0; // 1: the server answered the check

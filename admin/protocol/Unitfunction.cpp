@@ -1,12 +1,12 @@
 #include "Unitfunction.h"
 
+#include "VersionNote.h"
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string_view>
 #include <system_error>
-
-#include "VersionNote.h"
 
 namespace {
 
@@ -58,9 +58,8 @@ std::optional<std::string> ReadIniValue(const std::string& file, std::string_vie
             if (seenSection && inSection)
                 return std::nullopt; // the key was not in the first such section
             const auto close = text.find(']');
-            const auto name = Trim(text.substr(1, close == std::string_view::npos
-                                                      ? std::string_view::npos
-                                                      : close - 1));
+            const auto name = Trim(text.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
             inSection = SameName(name, section);
             seenSection = seenSection || inSection;
             continue;

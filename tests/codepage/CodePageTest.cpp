@@ -28,12 +28,14 @@ TEST(CodePage, ReplacesWhatCannotBeConverted) {
         bool clean;
     };
     const Case cases[] = {
-        {"\xD6\xD0", kGbk, kUtf8, "\xE4\xB8\xAD", true},      // 中
-        {"a\xFF" "b", kGbk, kUtf8, "a?b", false},            // invalid lead byte
-        {"a\xD6", kGbk, kUtf8, "a?", false},                 // truncated pair
-        {"\xF0\x9F\x98\x80", kUtf8, kGbk, "?", false},       // emoji has no GBK form
-        {"\xE4\xB8", kUtf8, kGbk, "??", false},              // truncated UTF-8
-        {"\xD6\xD0", kGbk, kBig5, "\xA4\xA4", true},         // 中 in Big5
+        {"\xD6\xD0", kGbk, kUtf8, "\xE4\xB8\xAD", true}, // 中
+        {"a\xFF"
+         "b",
+         kGbk, kUtf8, "a?b", false},                   // invalid lead byte
+        {"a\xD6", kGbk, kUtf8, "a?", false},           // truncated pair
+        {"\xF0\x9F\x98\x80", kUtf8, kGbk, "?", false}, // emoji has no GBK form
+        {"\xE4\xB8", kUtf8, kGbk, "??", false},        // truncated UTF-8
+        {"\xD6\xD0", kGbk, kBig5, "\xA4\xA4", true},   // 中 in Big5
     };
     for (const Case& c : cases) {
         bool clean = !c.clean;
@@ -43,7 +45,9 @@ TEST(CodePage, ReplacesWhatCannotBeConverted) {
 }
 
 TEST(CodePage, ValidatesEncodings) {
-    EXPECT_TRUE(IsValid("\xD6\xD0" "abc", kGbk));
+    EXPECT_TRUE(IsValid("\xD6\xD0"
+                        "abc",
+                        kGbk));
     EXPECT_FALSE(IsValid("\xD6", kGbk));
     EXPECT_TRUE(IsValid("\xE4\xB8\xAD", kUtf8));
     EXPECT_FALSE(IsValid("\xD6\xD0", kUtf8));

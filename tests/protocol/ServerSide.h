@@ -47,8 +47,8 @@ inline FormFields ParseForm(const std::string& body) {
         for (std::size_t i = 0; i < raw.size(); ++i) {
             if (raw[i] == '%' && i + 2 < raw.size() && tarvo::hex::DigitValue(raw[i + 1]) >= 0 &&
                 tarvo::hex::DigitValue(raw[i + 2]) >= 0) {
-                value.push_back(
-                    static_cast<char>(tarvo::hex::DigitValue(raw[i + 1]) * 16 + tarvo::hex::DigitValue(raw[i + 2])));
+                value.push_back(static_cast<char>(tarvo::hex::DigitValue(raw[i + 1]) * 16 +
+                                                  tarvo::hex::DigitValue(raw[i + 2])));
                 i += 2;
             } else {
                 value.push_back(raw[i] == '+' ? ' ' : raw[i]);

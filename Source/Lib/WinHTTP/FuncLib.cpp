@@ -1,6 +1,8 @@
 #include "FuncLib.h"
 
 #include "CodePage.h"
+#include "HexDigits.h"
+#include "VersionNote.h"
 #include "WinHttpClass.h"
 #include "platform/ChineseConvert.h"
 #include "platform/Clock.h"
@@ -18,9 +20,6 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
-
-#include "HexDigits.h"
-#include "VersionNote.h"
 
 namespace Funclib {
 namespace {

@@ -100,9 +100,13 @@ std::string Convert(std::string_view text, const char* from, const char* to, boo
     return out;
 }
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, kGbk, kUtf8); }
+std::string GbkToUtf8(std::string_view gbk) {
+    return Convert(gbk, kGbk, kUtf8);
+}
 
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, kUtf8, kGbk); }
+std::string Utf8ToGbk(std::string_view utf8) {
+    return Convert(utf8, kUtf8, kGbk);
+}
 
 std::u16string GbkToUtf16(std::string_view gbk) {
     std::string bytes = Convert(gbk, kGbk, "UTF-16LE");

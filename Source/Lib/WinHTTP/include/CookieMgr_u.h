@@ -3,11 +3,11 @@
 // the Cookie header of every request. No domain or path bookkeeping.
 #pragma once
 
+#include "NetvaneApi.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
-
-#include "NetvaneApi.h"
 
 namespace Cookiemgr_u {
 

@@ -2,11 +2,11 @@
 // and for the program's photo and cipher buffers.
 #pragma once
 
+#include "NetvaneApi.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "NetvaneApi.h"
 
 namespace Winhttpclass {
 

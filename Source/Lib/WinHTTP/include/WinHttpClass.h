@@ -7,16 +7,16 @@
 // empty RawHeader, never by exceptions, except where noted.
 #pragma once
 
+#include "CookieMgr_u.h"
+#include "NetvaneApi.h"
+#include "Stream.h"
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "CookieMgr_u.h"
-#include "NetvaneApi.h"
-#include "Stream.h"
 
 namespace Winhttpclass {
 
@@ -56,8 +56,8 @@ public:
     // "http://host:port". Empty `userAgent`: DEFAULT_USER_AGENT.
     // Throws std::runtime_error("InternetOpen Error!") when the session
     // cannot be opened.
-    THTTP(const std::string& proxy, const std::string& proxyUser,
-          const std::string& proxyPassword, const std::string& userAgent);
+    THTTP(const std::string& proxy, const std::string& proxyUser, const std::string& proxyPassword,
+          const std::string& userAgent);
     virtual ~THTTP();
     THTTP(const THTTP&) = delete;
     THTTP& operator=(const THTTP&) = delete;

@@ -3,11 +3,11 @@
 // so each deadline (resolve, connect, send, receive) is enforced while the
 // caller sees a plain synchronous call.
 #include "platform/HttpPlatform.h"
-
 #include "platform/LastError.h"
 #include "platform/ProxyConfig.h"
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -17,7 +17,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <limits>
@@ -672,10 +671,11 @@ bool ReadHead(Request::State& r, bool& gotAny) {
         std::size_t got = 0;
         Expire(wire.Lowest(), s.timeouts.receive);
         OnStream(wire, [&](auto& stream) {
-            stream.async_read_some(wire.buffer.prepare(kReadAhead), [&](error_code ec, std::size_t n) {
-                result = ec;
-                got = n;
-            });
+            stream.async_read_some(wire.buffer.prepare(kReadAhead),
+                                   [&](error_code ec, std::size_t n) {
+                                       result = ec;
+                                       got = n;
+                                   });
         });
         s.Run();
         wire.buffer.commit(got);
@@ -781,10 +781,11 @@ long ReadData(Request& request, void* buffer, std::size_t size) {
         std::size_t n = 0;
         Expire(wire.Lowest(), s.timeouts.receive);
         OnStream(wire, [&](auto& stream) {
-            stream.async_read_some(wire.buffer.prepare(kReadAhead), [&](error_code ec, std::size_t k) {
-                result = ec;
-                n = k;
-            });
+            stream.async_read_some(wire.buffer.prepare(kReadAhead),
+                                   [&](error_code ec, std::size_t k) {
+                                       result = ec;
+                                       n = k;
+                                   });
         });
         s.Run();
         wire.buffer.commit(n);

@@ -1,6 +1,7 @@
 #include "platform/RegistryStore.h"
 
 #include "HexDigits.h"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
