@@ -10,6 +10,7 @@ packages=(
   libsqlite3-dev libpugixml-dev libcli11-dev
   libopencc-dev opencc duktape-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev
+  clang-format
 )
 
 missing=()
