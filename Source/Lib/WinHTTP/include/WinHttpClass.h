@@ -11,6 +11,7 @@
 #include "NetvaneApi.h"
 #include "Stream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -62,8 +63,9 @@ public:
     THTTP(const THTTP&) = delete;
     THTTP& operator=(const THTTP&) = delete;
 
-    // Public data, as callers read and write it directly.
-    bool Aborted = false;
+    // Public data, as callers read and write it directly. Aborted may be set
+    // from another thread while a reader runs.
+    std::atomic<bool> Aborted = false;
     std::string BaseUrl;
     std::string ContentType;
     bool KeepAlive = false;
