@@ -29,17 +29,24 @@ constexpr std::uint8_t RotL8(std::uint8_t x, int n) {
 }
 
 // S-box: the multiplicative inverse followed by the affine transformation.
+// The inverses come from the powers of the generator 3: x = 3^k has the
+// inverse 3^(255 - k).
 constexpr std::array<std::uint8_t, 256> MakeSBox() {
+    std::array<std::uint8_t, 256> power{};
+    std::array<std::uint8_t, 256> log{};
+    std::uint8_t x = 1;
+    for (int k = 0; k < 255; ++k) {
+        power[static_cast<std::size_t>(k)] = x;
+        log[x] = static_cast<std::uint8_t>(k);
+        x = static_cast<std::uint8_t>(x ^ XTime(x)); // x * 3
+    }
     std::array<std::uint8_t, 256> box{};
-    for (int x = 0; x < 256; ++x) {
-        std::uint8_t inv = 0;
-        for (int y = 1; x != 0 && y < 256; ++y) {
-            if (GMul(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)) == 1) {
-                inv = static_cast<std::uint8_t>(y);
-                break;
-            }
-        }
-        box[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(
+    for (int v = 0; v < 256; ++v) {
+        const std::uint8_t inv =
+            v == 0
+                ? 0
+                : power[static_cast<std::size_t>((255 - log[static_cast<std::size_t>(v)]) % 255)];
+        box[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(
             inv ^ RotL8(inv, 1) ^ RotL8(inv, 2) ^ RotL8(inv, 3) ^ RotL8(inv, 4) ^ 0x63);
     }
     return box;

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <limits>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,12 +60,15 @@ void SetPair(std::vector<std::string>& items, const std::string& name, const std
     }
 }
 
-[[noreturn]] void AssertionFailure(std::source_location where = std::source_location::current()) {
-    std::string_view file = where.file_name();
+// The caller's file and line, from the builtins that GCC and clang share
+// (clang 14 with libstdc++ 12 has no std::source_location).
+[[noreturn]] void AssertionFailure(const char* caller = __builtin_FILE(),
+                                   int line = __builtin_LINE()) {
+    std::string_view file = caller;
     if (const std::size_t slash = file.find_last_of("/\\"); slash != std::string_view::npos)
         file.remove_prefix(slash + 1);
     throw EAssertionFailed("Assertion failure (" + std::string(file) + ", line " +
-                           std::to_string(where.line()) + ")");
+                           std::to_string(line) + ")");
 }
 
 } // namespace
