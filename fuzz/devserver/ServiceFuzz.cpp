@@ -20,8 +20,8 @@ namespace {
 using namespace tarvo::devserver;
 
 constexpr std::array<const char*, 11> kPaths = {
-    "/alogin",      "/ahb",        "/alogout",     "/auserinfo", "/aaddstu",     "/amodifystu",
-    "/adeletestu", "/agetpicdata", "/astulist",   "/aupdateinfo", "/agetclientip"};
+    "/alogin",     "/ahb",         "/alogout",  "/auserinfo",   "/aaddstu",     "/amodifystu",
+    "/adeletestu", "/agetpicdata", "/astulist", "/aupdateinfo", "/agetclientip"};
 
 struct World {
     Store store{":memory:"};
@@ -41,8 +41,12 @@ struct World {
         payload.Add("ip", "127.0.0.1");
         std::string data;
         EncryptPayload(payload.ToText(), enciphered, data);
-        HttpRequest login{"POST", "/alogin", "application/x-www-form-urlencoded", "",
-                          std::string("username=") + kDemoAccount + "&data=" + data, "127.0.0.1"};
+        HttpRequest login{"POST",
+                          "/alogin",
+                          "application/x-www-form-urlencoded",
+                          "",
+                          std::string("username=") + kDemoAccount + "&data=" + data,
+                          "127.0.0.1"};
         const auto answer = Json::ParseJSON(service.Handle(login).Body);
         sid = answer->Member("SID")->Value().AsString();
     }
