@@ -39,7 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{",", "", {}},
                       SplitCase{"\r\n", "x\r\ny", {"x", "y"}}, // several-byte separator
                       SplitCase{"", "abc", {"abc"}},           // no separator: the whole text
-                      SplitCase{"ab", "1ab2ab3", {"1", "2", "3"}}));
+                      SplitCase{"ab", "1ab2ab3", {"1", "2", "3"}},
+                      // The search goes on after the separator it found.
+                      SplitCase{"aa", "baaab", {"b", "ab"}}));
 
 struct StrIsInCase {
     std::vector<std::string> items;

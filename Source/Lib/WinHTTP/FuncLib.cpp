@@ -130,18 +130,24 @@ std::string GetSubStrEx(const std::string& text, const std::string& startMark,
 }
 
 std::int32_t SplitStrArr(const std::string& separator, const std::string& text, TStrArr& out) {
+    // GetSubStrEx(work, "", separator, work) on work = text + separator, piece
+    // after piece, with offsets in place of the copies of the rest.
     out.clear();
-    std::int32_t count = 0;
-    std::string work = text + separator;
-    while (true) {
-        const std::string current = work;
-        std::string piece = THTTP::GetSubStrEx(current, std::string(), separator, work);
-        if (piece.empty())
-            break;
-        out.push_back(std::move(piece));
-        ++count;
+    if (separator.empty()) {
+        if (!text.empty())
+            out.push_back(text);
+        return static_cast<std::int32_t>(out.size());
     }
-    return count;
+    const std::string work = text + separator;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t end = work.find(separator, from);
+        if (end == std::string::npos || end == from)
+            break; // no separator left, or an empty piece: the split ends
+        out.emplace_back(work, from, end - from);
+        from = end + separator.size();
+    }
+    return static_cast<std::int32_t>(out.size());
 }
 
 bool StrIsIn(const std::string* items, std::int32_t highIndex, const std::string& text) {
