@@ -1,6 +1,7 @@
 // Sequential 1 KiB POSTs answered with 1 KiB, through netvane with and without
 // keep-alive and through libcurl reusing its easy handle; and one 10 MiB answer
 // read into memory by each. Prints the time per request and netvane/libcurl.
+#include "LoopbackListen.h"
 #include "WinHttpClass.h"
 
 #include <arpa/inet.h>
@@ -29,18 +30,9 @@ constexpr std::size_t kBig = 10 * 1024 * 1024;
 class BenchServer {
 public:
     BenchServer() {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(FListen, 128) != 0)
-            throw std::runtime_error("cannot listen");
-        socklen_t len = sizeof addr;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
-        FPort = ntohs(addr.sin_port);
+        const auto listener = testsupport::ListenOnLoopback(128);
+        FListen = listener.Fd;
+        FPort = listener.Port;
         FSmall = Answer(std::string(kSmall, 's'));
         FBig = Answer(std::string(kBig, 'b'));
         FAccept = std::thread([this] { AcceptLoop(); });

@@ -2,6 +2,7 @@
 // the whole answer to netvane's request and closes. Heads, bodies (by
 // length, chunked, by close), charsets and cookies of any shape must end in
 // a result or a failure, never in a crash.
+#include "LoopbackListen.h"
 #include "WinHttpClass.h"
 
 #include <arpa/inet.h>
@@ -23,18 +24,9 @@ namespace {
 class AnswerServer {
 public:
     AnswerServer() {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(FListen, 16) != 0)
-            throw std::runtime_error("cannot listen");
-        socklen_t length = sizeof addr;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &length);
-        FUrl = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/fuzz";
+        const auto listener = testsupport::ListenOnLoopback(16);
+        FListen = listener.Fd;
+        FUrl = "http://127.0.0.1:" + std::to_string(listener.Port) + "/fuzz";
         FThread = std::thread([this] { Serve(); });
     }
 
