@@ -2,6 +2,7 @@
 #include "CodePage.h"
 #include "Json.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
@@ -63,8 +64,12 @@ public:
         return true;
     }
 
+    // The parser's message, without the piece of the text it had read: an
+    // answer may carry a session identifier, and messages end up in logs.
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
-        throw EJSONError(tarvo::cp::Utf8ToGbk(error.what()));
+        std::string message = error.what();
+        message.resize(std::min(message.size(), message.find("; last read:")));
+        throw EJSONError(tarvo::cp::Utf8ToGbk(message));
     }
 
 private:

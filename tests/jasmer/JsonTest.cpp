@@ -369,6 +369,22 @@ INSTANTIATE_TEST_SUITE_P(Texts, JsonParseRefuses,
                                          std::string("{\"a\":1}\0\0 ", 10),
                                          std::string("\0{\"a\":1}", 8), "{\"a\":1} // c"));
 
+TEST(JsonParse, ErrorMessagesDoNotQuoteTheText) {
+    const std::string secret = "c899da33-4749-487e-898c-4a0c2879b048";
+    for (const std::string& text :
+         {R"({"Code":"1","SID":")" + secret, R"({"Code":"1","SID":")" + secret + R"(\x"})",
+          R"({"SID":)" + secret + "}"}) {
+        try {
+            ParseJSON(text);
+            ADD_FAILURE() << "parsed: " << text;
+        } catch (const EJSONError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message, "") << text;
+            EXPECT_EQ(message.find("c899da33"), std::string::npos) << message;
+        }
+    }
+}
+
 TEST(JsonParse, TrailingZeroBytesIgnored) {
     auto doc = ParseJSON(std::string("{\"Code\":1}\0\0\0", 13));
     EXPECT_EQ(doc->Member("Code")->Value().AsInt(), 1);
