@@ -211,4 +211,15 @@ std::optional<std::string> CookieValue(std::string_view header, std::string_view
     return std::nullopt;
 }
 
+std::string Trimmed(std::string_view text) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
 } // namespace tarvo::devserver

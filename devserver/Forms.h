@@ -29,6 +29,10 @@ std::optional<Form> ParseMultipart(std::string_view body, std::string_view conte
 // URL-encoded.
 std::optional<Form> ParseForm(std::string_view body, std::string_view contentType);
 
+// The text without the blanks and control characters (bytes up to the space)
+// at its ends, as the client trims what the agent typed.
+std::string Trimmed(std::string_view text);
+
 // The value of the cookie `name` in a Cookie header ("a=1; b=2").
 std::optional<std::string> CookieValue(std::string_view header, std::string_view name);
 

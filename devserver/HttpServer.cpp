@@ -4,6 +4,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -66,11 +67,21 @@ protected:
         FParser.emplace();
         FParser->header_limit(static_cast<std::uint32_t>(FShared->Options.HeadLimit));
         FParser->body_limit(FShared->Options.BodyLimit);
+        ReadSome();
+    }
+
+    // Reads the request piece by piece: the idle timeout runs from the last
+    // bytes received, so a slow but steady client is not cut off.
+    void ReadSome() {
         beast::get_lowest_layer(Self().Stream()).expires_after(FShared->Options.IdleTimeout);
-        http::async_read(Self().Stream(), FBuffer, *FParser,
-                         [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
-                             self->OnRead(ec);
-                         });
+        http::async_read_some(
+            Self().Stream(), FBuffer, *FParser,
+            [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
+                if (!ec && !self->FParser->is_done()) {
+                    return self->ReadSome();
+                }
+                self->OnRead(ec);
+            });
     }
 
     void OnRead(beast::error_code ec) {
@@ -121,6 +132,9 @@ protected:
         response->body() = std::move(answer.Body);
         response->keep_alive(req.keep_alive());
         response->prepare_payload();
+        if (req.method() == http::verb::head) {
+            response->body().clear(); // the head alone, with the body's length
+        }
         Write(std::move(response), false);
     }
 
@@ -146,24 +160,38 @@ protected:
         Write(std::move(response), true);
     }
 
-    void Write(std::shared_ptr<http::response<http::string_body>> response, bool drain) {
+    using Response = http::response<http::string_body>;
+    using Serializer = http::response_serializer<http::string_body>;
+
+    void Write(std::shared_ptr<Response> response, bool drain) {
+        auto serializer = std::make_shared<Serializer>(*response);
+        WriteSome(std::move(response), std::move(serializer), drain);
+    }
+
+    // Writes the answer piece by piece, the idle timeout running from the
+    // last bytes the client took.
+    void WriteSome(std::shared_ptr<Response> response, std::shared_ptr<Serializer> serializer,
+                   bool drain) {
         beast::get_lowest_layer(Self().Stream()).expires_after(FShared->Options.IdleTimeout);
-        const bool close = response->need_eof();
-        http::async_write(Self().Stream(), *response,
-                          [self = Self().shared_from_this(), response, close,
-                           drain](beast::error_code ec, std::size_t) {
-                              if (ec) {
-                                  return self->Close();
-                              }
-                              if (drain) {
-                                  self->FDrained = 0;
-                                  return self->Drain();
-                              }
-                              if (close) {
-                                  return self->Close();
-                              }
-                              self->ReadRequest();
-                          });
+        http::async_write_some(Self().Stream(), *serializer,
+                               [self = Self().shared_from_this(), response, serializer,
+                                drain](beast::error_code ec, std::size_t) mutable {
+                                   if (ec) {
+                                       return self->Close();
+                                   }
+                                   if (!serializer->is_done()) {
+                                       return self->WriteSome(std::move(response),
+                                                              std::move(serializer), drain);
+                                   }
+                                   if (drain) {
+                                       self->FDrained = 0;
+                                       return self->Drain();
+                                   }
+                                   if (response->need_eof()) {
+                                       return self->Close();
+                                   }
+                                   self->ReadRequest();
+                               });
     }
 
     void Drain() {
@@ -338,9 +366,17 @@ private:
                         ->Start();
                 }
             }
-            if (FAcceptor.is_open()) {
-                Accept();
+            if (!FAcceptor.is_open()) {
+                return;
             }
+            if (ec) {
+                // Out of descriptors or the like: try again shortly instead
+                // of spinning on the same error.
+                FAcceptRetry.expires_after(std::chrono::milliseconds(100));
+                FAcceptRetry.async_wait([this](beast::error_code) { Accept(); });
+                return;
+            }
+            Accept();
         });
     }
 
@@ -348,6 +384,7 @@ private:
     asio::io_context FIo;
     std::optional<ssl::context> FTls;
     tcp::acceptor FAcceptor;
+    asio::steady_timer FAcceptRetry{FAcceptor.get_executor()};
     asio::signal_set FSignals;
 };
 

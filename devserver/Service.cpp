@@ -68,10 +68,15 @@ Form ReadForm(const HttpRequest& request) {
     return std::move(*form);
 }
 
+// The largest field "data" of any call: every payload is a handful of short
+// texts (the photo travels in a part of its own), so anything larger is no
+// client's and is not deciphered or parsed.
+constexpr std::size_t kPayloadLimit = 256 * 1024;
+
 // The payload of the field "data", deciphered under `prefix` + KeySuffix.
 std::unique_ptr<Json::TJSONobject> OpenPayload(const Form& form, const std::string& prefix) {
     const auto it = form.find("data");
-    if (it == form.end()) {
+    if (it == form.end() || it->second.Value.size() > kPayloadLimit) {
         throw Refused(BadPayloadText());
     }
     std::string plain;
@@ -109,15 +114,6 @@ std::string Wire(const std::string& utf8) {
     return cp::Utf8ToGbk(utf8);
 }
 
-std::string TrimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
 std::int64_t Integer(const Json::TJSONobject& payload, const std::string& name,
                      const std::string& refusal) {
     try {
@@ -134,12 +130,13 @@ std::int64_t Now() {
 }
 
 // A phone number checked as the client checks it: trimmed, then
-// IsValidPhoneNumber; nothing when it is not acceptable.
+// IsValidPhoneNumber (which trims the same way); nothing when it is not
+// acceptable.
 std::optional<std::string> PhoneNumber(const std::string& text) {
     if (!IsValidPhoneNumber(text)) {
         return std::nullopt;
     }
-    return TrimBlanks(text);
+    return Trimmed(text);
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -191,7 +188,7 @@ HttpResponse Login(const Context& c) {
     if (user == form.end()) {
         throw Refused(refusal);
     }
-    const auto agent = c.Data.FindAgent(TrimBlanks(user->second.Value));
+    const auto agent = c.Data.FindAgent(Trimmed(user->second.Value));
     if (!agent) {
         throw Refused(refusal);
     }
@@ -258,7 +255,7 @@ HttpResponse AddStudent(const Context& c) {
     s.AgentId = agentId;
     s.DeviceSerial = Stored(Text(*payload, "DeviceSerial"));
     const std::string phone = Text(*payload, "username");
-    s.Name = Stored(TrimBlanks(Text(*payload, "Name")));
+    s.Name = Stored(Trimmed(Text(*payload, "Name")));
     s.IdCardNum = Stored(Text(*payload, "idcardnum"));
     s.Sex = Stored(Text(*payload, "sex"));
     s.Nation = Stored(Text(*payload, "nation"));
@@ -359,8 +356,8 @@ HttpResponse StudentList(const Context& c) {
     query.AgentId = agentId;
     query.Page = std::clamp<std::int64_t>(Integer(*payload, "page", badPage), 1, 0x7FFFFFFF);
     query.PageSize = std::clamp<std::int64_t>(Integer(*payload, "pagenum", badPage), 1, 100);
-    const std::string field = TrimBlanks(Text(*payload, "findfield"));
-    query.Value = Stored(TrimBlanks(Text(*payload, "findval")));
+    const std::string field = Trimmed(Text(*payload, "findfield"));
+    query.Value = Stored(Trimmed(Text(*payload, "findval")));
     if (query.Value.empty()) {
         query.Field = FindField::All;
     } else if (field == "1") {
@@ -382,7 +379,7 @@ HttpResponse StudentList(const Context& c) {
 
 HttpResponse UpdateInfo(const Context& c) {
     const auto payload = OpenPayload(ReadForm(c.Request), std::string(DefaultKeyPrefix));
-    const std::string version = TrimBlanks(Text(*payload, "cver"));
+    const std::string version = Trimmed(Text(*payload, "cver"));
     Text(*payload, "ctype");
     const auto& policy = c.Options.Update;
     const std::string latest = VersionText(policy.Latest);

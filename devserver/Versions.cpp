@@ -37,11 +37,13 @@ std::string VersionText(const Version& v) {
 }
 
 UpdateVerdict JudgeVersion(const UpdatePolicy& policy, std::string_view clientVersion) {
-    const auto client = ParseVersion(clientVersion);
-    if (!client || *client < policy.Oldest) {
+    // A client that sends no readable version (a program file without
+    // version information sends none) counts as 0.0.0.0.
+    const Version client = ParseVersion(clientVersion).value_or(Version{});
+    if (client < policy.Oldest) {
         return UpdateVerdict::Required;
     }
-    if (*client < policy.Latest) {
+    if (client < policy.Latest) {
         return UpdateVerdict::Offer;
     }
     return UpdateVerdict::Current;

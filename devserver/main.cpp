@@ -3,6 +3,7 @@
 //   tarvo-devserver [--listen HOST:PORT] [--db PATH] [--demo] ...
 //   tarvo-devserver add-agent --db PATH --account ... --password ... ...
 #include "DemoData.h"
+#include "Forms.h"
 #include "HttpServer.h"
 #include "Service.h"
 #include "Store.h"
@@ -94,10 +95,17 @@ CLI::Validator VersionValue() {
         "VERSION");
 }
 
-int AddAgent(const std::string& db, const std::string& account, const std::string& password,
+int AddAgent(const std::string& db, const std::string& accountText, const std::string& passwordText,
              const std::string& name, const std::string& idcardnum, long long quota) {
+    // Stored as the client sends them: trimmed.
+    const std::string account = Trimmed(accountText);
+    const std::string password = Trimmed(passwordText);
     if (!IsValidPhoneNumber(account)) {
         std::fprintf(stderr, "add-agent: the account must be a valid mobile number\n");
+        return 2;
+    }
+    if (password.empty()) {
+        std::fprintf(stderr, "add-agent: the password must not be empty\n");
         return 2;
     }
     if (name.empty() || !tarvo::cp::IsValid(name, tarvo::cp::kUtf8)) {
@@ -211,8 +219,9 @@ int main(int argc, char** argv) {
         service.SessionTtl = *ParseDuration(sessionTtl);
         service.Update.Latest = *ParseVersion(latest);
         service.Update.Oldest = *ParseVersion(oldest);
-        service.Update.Url = upgradeUrl;
-        service.Update.Code = upgradeCode;
+        // Command-line texts are UTF-8; answers carry GBK.
+        service.Update.Url = tarvo::cp::Utf8ToGbk(upgradeUrl);
+        service.Update.Code = tarvo::cp::Utf8ToGbk(upgradeCode);
 
         Store store(db);
         if (demo && !FillDemo(store)) {

@@ -8,17 +8,23 @@
 #include <Json.h>
 #include <Unitcommon.h>
 #include <WinHttpClass.h>
+#include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
+#include <poll.h>
 #include <pugixml.hpp>
 #include <regex>
 #include <set>
 #include <signal.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -620,8 +626,12 @@ TEST_F(DevServer, AddStudentChecksAndAnswersTheLoginCode) {
     ASSERT_EQ(newest.size(), 1u);
     EXPECT_EQ(newest.front().Id, row->Id); // newest first
 
-    // The same number again is refused, now that it is taken.
+    // The same number again is refused, now that it is taken, also behind
+    // control characters that the client's check trims as blanks.
     EXPECT_EQ(client->AddStudent("13855550002", Gbk(u8"王五")).Code(), 0);
+    EXPECT_EQ(client->AddStudent("\f13855550002\x01", Gbk(u8"王五")).Code(), 0);
+    ASSERT_EQ(client->AddStudent("\v13855550003\t", Gbk(u8"赵六")).Code(), 1);
+    EXPECT_TRUE(FindByPhone(*client, "13855550003")) << "stored untrimmed";
 }
 
 TEST_F(DevServer, QuotaIsEnforced) {
@@ -820,6 +830,89 @@ TEST(DevServerLifetime, SessionsExpireWithoutHeartbeat) {
     EXPECT_EQ(client.Heartbeat().Code(), 0);
 }
 
+// A plain TCP connection to the server, for what netvane never sends.
+class RawConnection {
+public:
+    explicit RawConnection(const std::string& address) {
+        const auto colon = address.rfind(':');
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(address.substr(colon + 1))));
+        ::inet_pton(AF_INET, address.substr(0, colon).c_str(), &addr.sin_addr);
+        FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ADD_FAILURE() << "cannot connect to " << address;
+        }
+    }
+    ~RawConnection() { ::close(FFd); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    void Send(const std::string& bytes) {
+        EXPECT_EQ(::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    // What arrives until the server closes or `limit` passes.
+    std::string ReceiveAll(std::chrono::milliseconds limit) {
+        std::string text;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{FFd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::recv(FFd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                FClosed = n == 0;
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+    bool Closed() const { return FClosed; }
+
+private:
+    int FFd = -1;
+    bool FClosed = false;
+};
+
+TEST(DevServerConnections, IdleMeansNoBytesForTheTimeoutNotASlowRequest) {
+    ClearProxyEnvironment();
+    ServerProcess server({"--listen", "127.0.0.1:0", "--db", ":memory:", "--idle-timeout", "1s"});
+    // A request that takes twice the timeout, a byte every 400 ms.
+    RawConnection slow(server.Address());
+    slow.Send("POST /ahb HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\n");
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        slow.Send("x");
+    }
+    const std::string answer = slow.ReceiveAll(std::chrono::milliseconds(500));
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+
+    // A connection that sends nothing more is closed.
+    RawConnection silent(server.Address());
+    silent.Send("POST /ahb HTTP/1.1\r\n");
+    silent.ReceiveAll(std::chrono::seconds(5));
+    EXPECT_TRUE(silent.Closed());
+}
+
+TEST(DevServerConnections, HeadAnswersTheHeadAloneAndKeepsTheConnection) {
+    ClearProxyEnvironment();
+    ServerProcess server({"--listen", "127.0.0.1:0", "--db", ":memory:"});
+    RawConnection connection(server.Address());
+    connection.Send("HEAD /agetclientip HTTP/1.1\r\nHost: x\r\n\r\n"
+                    "GET /agetclientip HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const std::string both = connection.ReceiveAll(std::chrono::seconds(5));
+    const auto firstEnd = both.find("\r\n\r\n");
+    ASSERT_NE(firstEnd, std::string::npos) << both;
+    EXPECT_NE(both.substr(0, firstEnd).find("Content-Length: 9"), std::string::npos) << both;
+    // The second answer follows the first head at once, without a body between.
+    EXPECT_EQ(both.compare(firstEnd + 4, 17, "HTTP/1.1 200 OK\r\n"), 0) << both;
+    EXPECT_EQ(both.substr(both.size() - 9), "127.0.0.1");
+}
+
 TEST(DevServerCommand, AddAgentRefusesBadInput) {
     TempDir dir;
     const std::string db = dir.File("agents.db");
@@ -833,6 +926,12 @@ TEST(DevServerCommand, AddAgentRefusesBadInput) {
     EXPECT_EQ(with({"--account", "13912345678"}), 0);
     EXPECT_NE(with({"--account", "13912345678"}), 0); // exists already
     EXPECT_NE(with({"--account", "1391234567"}), 0);  // not a mobile number
+    // Stored trimmed, as the client sends it: the bare number is then taken.
+    EXPECT_EQ(with({"--account", " 13912345670\t"}), 0);
+    EXPECT_NE(with({"--account", "13912345670"}), 0);
+    EXPECT_NE(devtest::RunServerCommand({"add-agent", "--db", db, "--account", "13912345671",
+                                         "--password", "  ", "--name", "x", "--quota", "1"}),
+              0); // a password the client could never send
     EXPECT_NE(devtest::RunServerCommand({"add-agent", "--db", db, "--account", "13912345679"}),
               0); // required options missing
     EXPECT_NE(devtest::RunServerCommand({"--listen", "nonsense", "--db", ":memory:"}), 0);

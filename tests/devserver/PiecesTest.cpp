@@ -115,6 +115,17 @@ TEST(Versions, JudgeComparesPartByPartNumerically) {
     }
 }
 
+TEST(Versions, NoReadableVersionCountsAsTheOldestOfAll) {
+    UpdatePolicy policy;
+    policy.Latest = {1, 0, 0, 1};
+    // Every version is still allowed: a client without one is offered the
+    // update, not barred.
+    EXPECT_EQ(JudgeVersion(policy, ""), UpdateVerdict::Offer);
+    EXPECT_EQ(JudgeVersion(policy, "garbage"), UpdateVerdict::Offer);
+    policy.Latest = {};
+    EXPECT_EQ(JudgeVersion(policy, ""), UpdateVerdict::Current);
+}
+
 TEST(Sessions, IdentifiersAreLowerCaseGuids) {
     const std::string a = NewSessionId();
     const std::string b = NewSessionId();
