@@ -1,9 +1,9 @@
 #include "DemoData.h"
 
+#include "Cipher.h"
 #include "DataPacket.h"
 
 #include <CodePage.h>
-#include <Encryptpwd.h>
 #include <array>
 #include <cstdint>
 #include <ctime>
@@ -91,7 +91,7 @@ bool FillDemo(Store& store) {
     }
     AgentRecord agent;
     agent.Account = kDemoAccount;
-    agent.Password = EncryptPassword(kDemoAccount, kDemoPassword);
+    agent.Password = PasswordCipher(kDemoAccount, kDemoPassword);
     agent.Name = U8(u8"演示代理商");
     agent.IdCardNum = "110101198001010015";
     agent.Quota = 200;

@@ -1,9 +1,9 @@
 #include "Forms.h"
 
+#include "AsciiText.h"
 #include "HexDigits.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace tarvo::devserver {
 
@@ -28,26 +28,9 @@ std::string PercentDecode(std::string_view text) {
     return out;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool IStartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
-}
+using tarvo::ascii::EqualsNoCase;
+using tarvo::ascii::StartsWithNoCase;
+using tarvo::ascii::TrimHeaderBlanks;
 
 // The parameter `name` of a header value such as
 // form-data; name="data"; filename="a.bmp" (quotes optional).
@@ -62,7 +45,7 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
         while (i < value.size() && value[i] != '=' && value[i] != ';') {
             ++i;
         }
-        const std::string_view key = Trim(value.substr(keyStart, i - keyStart));
+        const std::string_view key = TrimHeaderBlanks(value.substr(keyStart, i - keyStart));
         std::string result;
         if (i < value.size() && value[i] == '=') {
             ++i;
@@ -79,9 +62,9 @@ std::optional<std::string> HeaderParameter(std::string_view value, std::string_v
             while (i < value.size() && value[i] != ';') {
                 ++i;
             }
-            result += std::string(Trim(value.substr(tokenStart, i - tokenStart)));
+            result += std::string(TrimHeaderBlanks(value.substr(tokenStart, i - tokenStart)));
         }
-        if (IEquals(key, name)) {
+        if (EqualsNoCase(key, name)) {
             return result;
         }
     }
@@ -170,15 +153,15 @@ std::optional<Form> ParseMultipart(std::string_view body, std::string_view conte
             if (colon == std::string_view::npos) {
                 return std::nullopt;
             }
-            const std::string_view key = Trim(line.substr(0, colon));
-            const std::string_view value = Trim(line.substr(colon + 1));
-            if (IEquals(key, "Content-Disposition")) {
-                if (!IStartsWith(value, "form-data")) {
+            const std::string_view key = TrimHeaderBlanks(line.substr(0, colon));
+            const std::string_view value = TrimHeaderBlanks(line.substr(colon + 1));
+            if (EqualsNoCase(key, "Content-Disposition")) {
+                if (!StartsWithNoCase(value, "form-data")) {
                     return std::nullopt;
                 }
                 name = HeaderParameter(value, "name");
                 part.FileName = HeaderParameter(value, "filename").value_or("");
-            } else if (IEquals(key, "Content-Type")) {
+            } else if (EqualsNoCase(key, "Content-Type")) {
                 part.ContentType = std::string(value);
             }
         }
@@ -192,7 +175,7 @@ std::optional<Form> ParseMultipart(std::string_view body, std::string_view conte
 }
 
 std::optional<Form> ParseForm(std::string_view body, std::string_view contentType) {
-    if (IStartsWith(Trim(contentType), "multipart/form-data")) {
+    if (StartsWithNoCase(TrimHeaderBlanks(contentType), "multipart/form-data")) {
         return ParseMultipart(body, contentType);
     }
     return ParseUrlEncoded(body);
@@ -201,25 +184,18 @@ std::optional<Form> ParseForm(std::string_view body, std::string_view contentTyp
 std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
     while (!header.empty()) {
         const auto semi = header.find(';');
-        const std::string_view pair = Trim(header.substr(0, semi));
+        const std::string_view pair = TrimHeaderBlanks(header.substr(0, semi));
         header = semi == std::string_view::npos ? std::string_view() : header.substr(semi + 1);
         const auto eq = pair.find('=');
-        if (eq != std::string_view::npos && Trim(pair.substr(0, eq)) == name) {
-            return std::string(Trim(pair.substr(eq + 1)));
+        if (eq != std::string_view::npos && TrimHeaderBlanks(pair.substr(0, eq)) == name) {
+            return std::string(TrimHeaderBlanks(pair.substr(eq + 1)));
         }
     }
     return std::nullopt;
 }
 
 std::string Trimmed(std::string_view text) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
+    return std::string(tarvo::ascii::TrimControls(text));
 }
 
 } // namespace tarvo::devserver

@@ -1,13 +1,14 @@
 #include "Service.h"
 
+#include "Cipher.h"
 #include "DataPacket.h"
 #include "Forms.h"
 #include "HexDigits.h"
 
-#include <Aes.h>
+#include <AsciiText.h>
+#include <CallRules.h>
 #include <CodePage.h>
 #include <Json.h>
-#include <Unitcommon.h>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -73,22 +74,18 @@ Form ReadForm(const HttpRequest& request) {
 // client's and is not deciphered or parsed.
 constexpr std::size_t kPayloadLimit = 256 * 1024;
 
-// The payload of the field "data", deciphered under `prefix` + KeySuffix.
+// The payload of the field "data", deciphered under `prefix` + the key suffix.
 std::unique_ptr<Json::TJSONobject> OpenPayload(const Form& form, const std::string& prefix) {
     const auto it = form.find("data");
     if (it == form.end() || it->second.Value.size() > kPayloadLimit) {
         throw Refused(BadPayloadText());
     }
-    std::string plain;
-    try {
-        plain = Aes::DecryptString(it->second.Value, prefix + std::string(KeySuffix), Aes::kb128);
-    } catch (const std::exception&) {
+    const auto plain = DecipherText(it->second.Value, prefix + rules::kKeySuffix);
+    if (!plain) {
         throw Refused(BadPayloadText());
     }
-    // The last block's zero padding ends the text.
-    plain.resize(std::min(plain.size(), plain.find('\0')));
     try {
-        return Json::ParseJSON(plain);
+        return Json::ParseJSON(*plain);
     } catch (const std::exception&) {
         throw Refused(BadPayloadText());
     }
@@ -129,11 +126,10 @@ std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-// A phone number checked as the client checks it: trimmed, then
-// IsValidPhoneNumber (which trims the same way); nothing when it is not
-// acceptable.
+// A phone number checked as the client checks it, trimmed as the rule trims
+// it; nothing when it is not acceptable.
 std::optional<std::string> PhoneNumber(const std::string& text) {
-    if (!IsValidPhoneNumber(text)) {
+    if (!rules::IsValidPhoneNumber(text)) {
         return std::nullopt;
     }
     return Trimmed(text);
@@ -378,7 +374,7 @@ HttpResponse StudentList(const Context& c) {
 }
 
 HttpResponse UpdateInfo(const Context& c) {
-    const auto payload = OpenPayload(ReadForm(c.Request), std::string(DefaultKeyPrefix));
+    const auto payload = OpenPayload(ReadForm(c.Request), rules::kDefaultKeyPrefix);
     const std::string version = Trimmed(Text(*payload, "cver"));
     Text(*payload, "ctype");
     const auto& policy = c.Options.Update;
@@ -416,16 +412,16 @@ using Call = HttpResponse (*)(const Context&);
 
 const std::map<std::string, Call, std::less<>>& Calls() {
     static const std::map<std::string, Call, std::less<>> calls{
-        {"/alogin", Login},
-        {"/ahb", Heartbeat},
-        {"/alogout", Logout},
-        {"/auserinfo", UserInfo},
-        {"/aaddstu", AddStudent},
-        {"/amodifystu", ModifyStudent},
-        {"/adeletestu", DeleteStudent},
-        {"/agetpicdata", PictureData},
-        {"/astulist", StudentList},
-        {"/aupdateinfo", UpdateInfo},
+        {rules::path::kLogin, Login},
+        {rules::path::kHeartbeat, Heartbeat},
+        {rules::path::kLogout, Logout},
+        {rules::path::kUserInfo, UserInfo},
+        {rules::path::kAddStudent, AddStudent},
+        {rules::path::kModifyStudent, ModifyStudent},
+        {rules::path::kDeleteStudent, DeleteStudent},
+        {rules::path::kPictureData, PictureData},
+        {rules::path::kStudentList, StudentList},
+        {rules::path::kUpdateInfo, UpdateInfo},
     };
     return calls;
 }
@@ -433,7 +429,7 @@ const std::map<std::string, Call, std::less<>>& Calls() {
 } // namespace
 
 HttpResponse Service::Handle(const HttpRequest& request) {
-    if (request.Path == "/agetclientip") {
+    if (request.Path == rules::path::kClientIp) {
         return HttpResponse{200, kTextType, request.Peer};
     }
     const auto call = Calls().find(request.Path);

@@ -2,6 +2,7 @@
 //
 //   tarvo-devserver [--listen HOST:PORT] [--db PATH] [--demo] ...
 //   tarvo-devserver add-agent --db PATH --account ... --password ... ...
+#include "Cipher.h"
 #include "DemoData.h"
 #include "Forms.h"
 #include "HttpServer.h"
@@ -10,9 +11,9 @@
 #include "Versions.h"
 
 #include <CLI/CLI.hpp>
+#include <CallRules.h>
 #include <CodePage.h>
-#include <Encryptpwd.h>
-#include <Unitcommon.h>
+#include <Utf8Check.h>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -100,7 +101,7 @@ int AddAgent(const std::string& db, const std::string& accountText, const std::s
     // Stored as the client sends them: trimmed.
     const std::string account = Trimmed(accountText);
     const std::string password = Trimmed(passwordText);
-    if (!IsValidPhoneNumber(account)) {
+    if (!tarvo::rules::IsValidPhoneNumber(account)) {
         std::fprintf(stderr, "add-agent: the account must be a valid mobile number\n");
         return 2;
     }
@@ -108,7 +109,7 @@ int AddAgent(const std::string& db, const std::string& accountText, const std::s
         std::fprintf(stderr, "add-agent: the password must not be empty\n");
         return 2;
     }
-    if (name.empty() || !tarvo::cp::IsValid(name, tarvo::cp::kUtf8)) {
+    if (name.empty() || !tarvo::utf8::IsWellFormed(name)) {
         std::fprintf(stderr, "add-agent: the name must be a non-empty UTF-8 text\n");
         return 2;
     }
@@ -116,7 +117,7 @@ int AddAgent(const std::string& db, const std::string& accountText, const std::s
     AgentRecord agent;
     agent.Account = account;
     // The client enciphers the GBK form of what the agent typed.
-    agent.Password = EncryptPassword(account, tarvo::cp::Utf8ToGbk(password));
+    agent.Password = PasswordCipher(account, tarvo::cp::Utf8ToGbk(password));
     agent.Name = name;
     agent.IdCardNum = idcardnum;
     agent.Quota = quota;

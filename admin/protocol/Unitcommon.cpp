@@ -5,7 +5,6 @@
 #include "HexDigits.h"
 #include "Outside.h"
 
-#include <array>
 #include <charconv>
 #include <exception>
 #include <stdexcept>
@@ -55,7 +54,7 @@ void SetSessionCookie(Winhttpclass::THTTP& http, const std::string& sessionId,
 }
 
 std::string PayloadKey(const std::string& keyPrefix) {
-    return (keyPrefix.empty() ? std::string(DefaultKeyPrefix) : keyPrefix) + KeySuffix;
+    return tarvo::rules::PayloadKeyText(keyPrefix);
 }
 
 bool EncryptPayload(const std::string& plainText, const std::string& keyPrefix,
@@ -92,7 +91,8 @@ std::string CheckHttpResult(const std::string& source, const Winhttpclass::THTTP
 
 std::string GetPublicIP(Winhttpclass::THTTP& http, const std::string& baseUrl) {
     try {
-        std::string answer = http.Get(baseUrl + "/agetclientip", Winhttpclass::cpNone);
+        std::string answer =
+            http.Get(baseUrl + tarvo::rules::path::kClientIp, Winhttpclass::cpNone);
         // An error page (404, a proxy's 502, ...) is no address.
         if (!AnsweredOk(http))
             return {};
@@ -106,24 +106,7 @@ std::string GetPublicIP(Winhttpclass::THTTP& http, const std::string& baseUrl) {
 }
 
 bool IsValidPhoneNumber(const std::string& text) {
-    // Blanks and control characters: every byte up to the space.
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ')
-        --end;
-    const std::string_view number(text.data() + begin, end - begin);
-    if (number.size() != 11 || number[0] != '1' || number[1] < '3' || number[1] > '9')
-        return false;
-    std::array<int, 10> counts{};
-    for (const char c : number) {
-        if (c < '0' || c > '9')
-            return false;
-        if (++counts[static_cast<std::size_t>(c - '0')] > 7)
-            return false;
-    }
-    return true;
+    return tarvo::rules::IsValidPhoneNumber(text);
 }
 
 void HexToStream(const std::string& text, Winhttpclass::TMemoryStream& stream) {

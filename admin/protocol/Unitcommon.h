@@ -3,6 +3,7 @@
 // and CallServer, which makes one enciphered call from start to end.
 #pragma once
 
+#include "CallRules.h"
 #include "Json.h"
 #include "WinHttpClass.h"
 
@@ -16,9 +17,9 @@
 extern const std::string FailureText;
 
 // Key prefix of calls that give none, and of the version check.
-inline constexpr char DefaultKeyPrefix[] = "3f2a9c4e-8b17-4d6a-b5e0-71c9d2a4f836";
+inline constexpr const auto& DefaultKeyPrefix = tarvo::rules::kDefaultKeyPrefix;
 // Appended to every key prefix; only the first 16 bytes form the key.
-inline constexpr char KeySuffix[] = "9F3B6C2D";
+inline constexpr const auto& KeySuffix = tarvo::rules::kKeySuffix;
 inline constexpr char ClientUserAgent[] =
     "Mozilla/5.0 (Windows NT 10.0; WOW64; Trident/7.0; rv:11.0) like Gecko";
 // Searched for in RawHeader: the server answered with status 200.

@@ -37,8 +37,8 @@ void IsUsableOfAppVer_Intf(Winhttpclass::THTTP& http, const std::string& baseUrl
 
         Winhttpclass::TUrlEncodedData form(Winhttpclass::cpNone, true);
         form.Put("data", cipherText);
-        const std::string answer =
-            http.Post(baseUrl + "/aupdateinfo", form.ToString(), Winhttpclass::cpNone);
+        const std::string answer = http.Post(baseUrl + tarvo::rules::path::kUpdateInfo,
+                                             form.ToString(), Winhttpclass::cpNone);
 
         if (http.RawHeader.empty()) {
             info.Content = FailureText;

@@ -4,12 +4,12 @@
 // calls' own reading of members is reached too. Nothing may crash, and every
 // answer must be JSON (or the client's address). seeds/ holds one sound
 // payload for each call: devserver_fuzz -max_len=4096 CORPUS fuzz/devserver/seeds
+#include "CallRules.h"
+#include "Cipher.h"
 #include "DemoData.h"
-#include "Encryptpwd.h"
 #include "Json.h"
 #include "Service.h"
 #include "Store.h"
-#include "Unitcommon.h"
 
 #include <array>
 #include <cstdint>
@@ -18,10 +18,12 @@
 namespace {
 
 using namespace tarvo::devserver;
+namespace path = tarvo::rules::path;
 
 constexpr std::array<const char*, 11> kPaths = {
-    "/alogin",     "/ahb",         "/alogout",  "/auserinfo",   "/aaddstu",     "/amodifystu",
-    "/adeletestu", "/agetpicdata", "/astulist", "/aupdateinfo", "/agetclientip"};
+    path::kLogin,       path::kHeartbeat,     path::kLogout,        path::kUserInfo,
+    path::kAddStudent,  path::kModifyStudent, path::kDeleteStudent, path::kPictureData,
+    path::kStudentList, path::kUpdateInfo,    path::kClientIp};
 
 struct World {
     Store store{":memory:"};
@@ -35,14 +37,14 @@ struct World {
 
     // A fresh session of the demo agent.
     void LogIn() {
-        const std::string enciphered = EncryptPassword(kDemoAccount, kDemoPassword);
+        const std::string enciphered = PasswordCipher(kDemoAccount, kDemoPassword);
         Json::TJSONobject payload;
         payload.Add("password", enciphered);
         payload.Add("ip", "127.0.0.1");
-        std::string data;
-        EncryptPayload(payload.ToText(), enciphered, data);
+        const std::string data =
+            EncipherText(payload.ToText(), tarvo::rules::PayloadKeyText(enciphered));
         HttpRequest login{"POST",
-                          "/alogin",
+                          path::kLogin,
                           "application/x-www-form-urlencoded",
                           "",
                           std::string("username=") + kDemoAccount + "&data=" + data,
@@ -80,18 +82,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request.Body = bytes;
         break;
     default: { // the bytes as the session's payload
-        std::string cipher;
-        EncryptPayload(bytes, request.Path == "/aupdateinfo" ? "" : world.sid, cipher);
+        const std::string cipher = EncipherText(
+            bytes,
+            tarvo::rules::PayloadKeyText(request.Path == path::kUpdateInfo ? "" : world.sid));
         request.ContentType = "application/x-www-form-urlencoded";
         request.Body = "SID=" + world.sid + "&data=" + cipher;
         break;
     }
     }
     const HttpResponse answer = world.service.Handle(request);
-    if (request.Path != "/agetclientip" && answer.Status == 200)
+    if (request.Path != path::kClientIp && answer.Status == 200)
         Json::ParseJSON(answer.Body); // throws, and so fails the run, on anything else
     // A logout ends the session that the next inputs need.
-    if (request.Path == "/alogout")
+    if (request.Path == path::kLogout)
         world.LogIn();
     return 0;
 }

@@ -1,5 +1,6 @@
 // The server's pieces on their own: body parsing, version policy, the data
 // packet writer and the store's rules.
+#include "Cipher.h"
 #include "DataPacket.h"
 #include "DemoData.h"
 #include "Forms.h"
@@ -7,7 +8,10 @@
 #include "Store.h"
 #include "Versions.h"
 
+#include <Aes.h>
+#include <CallRules.h>
 #include <CodePage.h>
+#include <Encryptpwd.h>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 #include <string>
@@ -86,6 +90,58 @@ TEST(Forms, CookieValues) {
     EXPECT_EQ(CookieValue(header, "x"), "");
     EXPECT_EQ(CookieValue(header, "ID"), std::nullopt);
     EXPECT_EQ(CookieValue("", "SID"), std::nullopt);
+}
+
+// The server's cipher is OpenSSL's AES; the client's is its own. Each must
+// read what the other writes, and both must meet the published AES vector.
+TEST(Cipher, MeetsTheAesVectorAndTheClientsCipher) {
+    // FIPS-197 appendix C.1: one block under the key 00 01 .. 0F.
+    const std::string key = "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"s;
+    const std::string block = "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff"s;
+    EXPECT_EQ(EncipherText(block, key), "1000000000000000"
+                                        "69C4E0D86A7B0430D8CDB78070B4C55A");
+
+    const std::string gbkName = Gbk(u8"张三");
+    const struct {
+        std::string Plain;
+        std::string KeyText;
+    } cases[] = {
+        {"", "short"},
+        {"{\"page\":\"1\"}", tarvo::rules::PayloadKeyText("")},
+        {std::string(16, 'x'), tarvo::rules::PayloadKeyText("a-session-id")},
+        {"{\"Name\":\"" + gbkName + "\"}" + std::string(40, 'y'), "0123456789abcdefTAIL"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Plain);
+        const std::string server = EncipherText(c.Plain, c.KeyText);
+        EXPECT_EQ(server, Aes::EncryptString(c.Plain, c.KeyText, Aes::kb128));
+        EXPECT_EQ(DecipherText(Aes::EncryptString(c.Plain, c.KeyText, Aes::kb128), c.KeyText),
+                  c.Plain);
+        EXPECT_EQ(DecipherText(server, c.KeyText), c.Plain);
+    }
+    EXPECT_EQ(PasswordCipher("13800001111", "pass"), EncryptPassword("13800001111", "pass"));
+    EXPECT_EQ(PasswordCipher("abc", "pass"), EncryptPassword("ABC", "pass"));
+}
+
+TEST(Cipher, DecipherRefusesWhatIsNoCipherText) {
+    const std::string good = EncipherText("text", "key");
+    std::string lower = good;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(DecipherText(lower, "key"), "text");
+    EXPECT_EQ(DecipherText("0000000000000000", "key"), ""); // the length field alone
+
+    const struct {
+        const char* What;
+        std::string Hex;
+    } cases[] = {
+        {"odd count of digits", good + "0"},
+        {"not hexadecimal", good.substr(0, good.size() - 1) + "G"},
+        {"shorter than the length field", "00000000000000"},
+        {"blocks not whole", good.substr(0, good.size() - 2)},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(DecipherText(c.Hex, "key")) << c.What;
 }
 
 TEST(Versions, ParseAcceptsOnlyDottedNumbers) {

@@ -1,8 +1,10 @@
 #include "LoopbackServer.h"
 
+#include "AsciiText.h"
+#include "LoopbackListen.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,26 +33,11 @@ constexpr auto kIdleLimit = std::chrono::seconds(20);
 // How often blocked loops look at the stop flag.
 constexpr int kPollMs = 20;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using tarvo::ascii::EqualsNoCase;
+using tarvo::ascii::Lower;
 
 std::string Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
+    return std::string(tarvo::ascii::TrimHeaderBlanks(text));
 }
 
 // --- sockets -----------------------------------------------------------------
@@ -65,23 +52,9 @@ using SslPtr = std::unique_ptr<SSL, SslDeleter>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxDeleter>;
 
 int ListenLoopback(std::uint16_t port, std::uint16_t& bound) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket failed");
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
-        ::close(fd);
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    bound = ntohs(addr.sin_port);
-    return fd;
+    const auto listener = ListenOnLoopback(64, port);
+    bound = listener.Port;
+    return listener.Fd;
 }
 
 int ConnectLoopback(std::uint16_t port) {
