@@ -1,0 +1,28 @@
+// The agent's own record and quota, fetched anew each time it is shown.
+#pragma once
+
+#include "UnitBase.h"
+#include "ui_UnitUserinfo.h"
+
+#include <string>
+
+class TFormUserinfo : public TFormBase, private Ui::TFormUserinfo {
+    Q_OBJECT
+
+public:
+    explicit TFormUserinfo(QWidget* parent = nullptr);
+    ~TFormUserinfo() override;
+
+    std::string FServerUrl;
+
+    void FormShow();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool FShown = false;
+};
+
+// The account window while it is open.
+extern TFormUserinfo* FormUserinfo;
