@@ -1,5 +1,7 @@
 #include "Unitfunction.h"
 
+#include "AsciiText.h"
+#include "ProgramFile.h"
 #include "VersionNote.h"
 
 #include <filesystem>
@@ -12,29 +14,10 @@ namespace {
 
 constexpr std::size_t kMaxValueLength = 2047;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using tarvo::ascii::Trim;
 
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
+    return tarvo::ascii::EqualsNoCase(a, b);
 }
 
 // The value of `key` in `section` of an INI file; nothing when the file, the
@@ -81,9 +64,7 @@ std::optional<std::string> ReadIniValue(const std::string& file, std::string_vie
 } // namespace
 
 std::string GetProgramFilePath() {
-    std::error_code ec;
-    const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : path.string();
+    return tarvo::ProgramFilePath();
 }
 
 std::string GetConfFilePath(const std::string& programPath) {

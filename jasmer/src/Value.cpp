@@ -1,4 +1,5 @@
 // TValue: the variant a node holds, and its conversions.
+#include "AsciiText.h"
 #include "Json.h"
 
 #include <charconv>
@@ -25,16 +26,8 @@ std::string Quoted(const std::string& text) {
     return out + "'";
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return tarvo::ascii::Trim(text);
 }
 
 // A decimal integer with optional sign and blanks around it.

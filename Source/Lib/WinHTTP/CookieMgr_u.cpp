@@ -1,5 +1,6 @@
 #include "CookieMgr_u.h"
 
+#include "AsciiText.h"
 #include "WinHttpClass.h"
 
 #include <array>
@@ -13,18 +14,7 @@ namespace {
 constexpr std::array<std::string_view, 6> kIgnoredAttributes = {"domain", "expires", "max-age",
                                                                 "path",   "secure",  "version"};
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
-            return false;
-    return true;
-}
+using tarvo::ascii::StartsWithNoCase;
 
 std::string_view NameOf(std::string_view entry) {
     return entry.substr(0, entry.find('='));

@@ -1,5 +1,6 @@
 // Request body builders: URL-encoded pairs and multipart/form-data, and the
 // THTTP::Post overloads that send them.
+#include "AsciiText.h"
 #include "WinHttpClass.h"
 
 #include <cstring>
@@ -15,18 +16,8 @@ constexpr std::string_view kDelimiterLine = "-----------------------------7da30d
 constexpr std::string_view kClosingLine = "-----------------------------7da30d3390726--\r\n";
 constexpr std::string_view kDisposition = "Content-Disposition: form-data; name=\"";
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool NameMatches(std::string_view entry, std::string_view name) {
-    const std::string_view entryName = entry.substr(0, entry.find('='));
-    if (entryName.size() != name.size())
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (AsciiLower(entryName[i]) != AsciiLower(name[i]))
-            return false;
-    return true;
+    return tarvo::ascii::EqualsNoCase(entry.substr(0, entry.find('=')), name);
 }
 
 // Sets AutoRedirect for one call and puts the old value back however it ends.

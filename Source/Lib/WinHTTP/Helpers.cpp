@@ -1,7 +1,9 @@
 // THTTP's static helpers: code page conversion, URL percent-encoding, marker
 // based substrings, URL splitting, HTTP dates and the per-user folders.
+#include "AsciiText.h"
 #include "CodePage.h"
 #include "HexDigits.h"
+#include "Utf8Check.h"
 #include "WinHttpClass.h"
 
 #include <algorithm>
@@ -32,64 +34,8 @@ bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
-
-// Checks UTF-8: a lead byte below 0x80 stands alone, 0xC2..0xDF opens two
-// bytes, 0xE0..0xEF three, 0xF0..0xF4 four; every further byte must be a
-// continuation byte (0x80..0xBF). Stray continuation bytes, overlong forms,
-// surrogates and values past U+10FFFF are refused.
-bool IsWellFormedUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t extra = 0;
-        unsigned char lo = 0x80; // allowed range of the second byte
-        unsigned char hi = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            if (lead == 0xE0)
-                lo = 0xA0; // overlong
-            else if (lead == 0xED)
-                hi = 0x9F; // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            if (lead == 0xF0)
-                lo = 0x90; // overlong
-            else if (lead == 0xF4)
-                hi = 0x8F; // past U+10FFFF
-        } else {
-            return false;
-        }
-        if (text.size() - i - 1 < extra)
-            return false; // ends inside a sequence
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            const unsigned char min = (k == 1) ? lo : 0x80;
-            const unsigned char max = (k == 1) ? hi : 0xBF;
-            if (c < min || c > max)
-                return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
+using tarvo::ascii::EqualsNoCase;
+using tarvo::ascii::StartsWithNoCase;
 
 // Civil date to days since 1 January 1970 (proleptic Gregorian calendar).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -372,19 +318,6 @@ bool IsIpv6Char(char16_t c) {
            c == u':' || c == u'.';
 }
 
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c - u'A' + u'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string THTTP::CodePageEnc(const std::string& text, TCodePage codePage) {
@@ -402,7 +335,7 @@ std::string THTTP::CodePageDec(const std::string& text, TCodePage codePage) {
     switch (codePage) {
     case cpUTF8:
         // A malformed text gives nothing rather than a half-decoded one.
-        if (!IsWellFormedUtf8(text))
+        if (!tarvo::utf8::IsWellFormed(text))
             return {};
         return tarvo::cp::Utf8ToGbk(text);
     case cpBig5:

@@ -1,11 +1,11 @@
 // THTTP's verbs (Get, Post), the readers of the response body and the
 // decoding of a text answer into the system code page.
+#include "AsciiText.h"
 #include "CodePage.h"
 #include "WinHttpClass.h"
 #include "platform/HttpPlatform.h"
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,11 +18,7 @@ namespace {
 constexpr std::uint32_t kChunk = 4096;
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+using tarvo::ascii::Lower;
 
 // Ends the request however the verb leaves its scope.
 class RequestEnd {

@@ -3,14 +3,15 @@
 // platform HTTP layer.
 #include "WinHttpClass.h"
 
+#include "AsciiText.h"
 #include "CodePage.h"
+#include "FuncLib.h"
 #include "platform/Clock.h"
 #include "platform/DebugChannel.h"
 #include "platform/HttpPlatform.h"
 #include "platform/LastError.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace Winhttpclass {
 
@@ -52,21 +53,6 @@ std::u16string Widen(std::string_view text) {
     if (IsAscii(text))
         return std::u16string(text.begin(), text.end());
     return tarvo::cp::GbkToUtf16(text);
-}
-
-std::string UpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
 }
 
 } // namespace
@@ -170,7 +156,8 @@ bool THTTP::SendRequest(const std::string& url, const std::string& verb,
     if (!RequestHeaders.empty()) {
         if (RequestHeaders.back() != '\n')
             RequestHeaders += "\r\n";
-        const std::string overridePath = GetSubStr(UpperAscii(RequestHeaders), "GET ", " HTTP/1.");
+        const std::string overridePath =
+            GetSubStr(tarvo::ascii::Upper(RequestHeaders), "GET ", " HTTP/1.");
         if (!overridePath.empty())
             requestPath = overridePath;
     }
@@ -181,7 +168,7 @@ bool THTTP::SendRequest(const std::string& url, const std::string& verb,
         return false;
     platform::RequestFlags flags;
     flags.refresh = true;
-    flags.secure = port == 443 || StartsWithNoCase(url, "https://");
+    flags.secure = port == 443 || tarvo::ascii::StartsWithNoCase(url, "https://");
     flags.keepAlive = KeepAlive;
     RequestHandle = platform::OpenRequest(*ConnectHandle, verb, requestPath, Referer, flags);
     if (!RequestHandle)
@@ -246,7 +233,7 @@ void THTTP::DoRequestEnd(bool finished) {
     if (!finished || !SessionHandle || SessionHandle->requestTimed)
         return;
     const std::uint32_t now = platform::TickCountMs();
-    ElapsedTime = now >= StartTick ? now - StartTick : 0xFFFFFFFFu - StartTick + now;
+    ElapsedTime = Funclib::DiffTickCount(StartTick, now);
     SessionHandle->requestTimed = true;
 }
 

@@ -9,33 +9,49 @@
 
 namespace tarvo::ascii {
 
-constexpr char ToLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+// Letter case of one character (char, or char16_t of a UTF-16 text).
+template <typename Char> constexpr Char ToLower(Char c) {
+    return (c >= Char('A') && c <= Char('Z')) ? static_cast<Char>(c - Char('A') + Char('a')) : c;
 }
 
-constexpr char ToUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+template <typename Char> constexpr Char ToUpper(Char c) {
+    return (c >= Char('a') && c <= Char('z')) ? static_cast<Char>(c - Char('a') + Char('A')) : c;
 }
 
 inline std::string Lower(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), ToLower);
+    std::transform(out.begin(), out.end(), out.begin(), ToLower<char>);
     return out;
 }
 
 inline std::string Upper(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), ToUpper);
+    std::transform(out.begin(), out.end(), out.begin(), ToUpper<char>);
     return out;
 }
 
-constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+namespace detail {
+template <typename Char>
+constexpr bool EqualsNoCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](Char x, Char y) {
                return ToLower(x) == ToLower(y);
            });
 }
+} // namespace detail
+
+constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return detail::EqualsNoCase(a, b);
+}
+
+constexpr bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+    return detail::EqualsNoCase(a, b);
+}
 
 constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+constexpr bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 

@@ -2,6 +2,7 @@
 // asynchronous Asio steps on the session's own io_context until they finish,
 // so each deadline (resolve, connect, send, receive) is enforced while the
 // caller sees a plain synchronous call.
+#include "AsciiText.h"
 #include "platform/HttpPlatform.h"
 #include "platform/LastError.h"
 #include "platform/ProxyConfig.h"
@@ -50,12 +51,7 @@ constexpr std::size_t kPoolPerRoute = 8;
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+using tarvo::ascii::EqualsNoCase;
 
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;

@@ -1,5 +1,7 @@
 #include "platform/Module.h"
 
+#include "ProgramFile.h"
+
 #include <filesystem>
 #include <link.h>
 #include <system_error>
@@ -61,9 +63,7 @@ int Visit(dl_phdr_info* info, std::size_t, void* data) {
 } // namespace
 
 std::string ProgramPath() {
-    std::error_code ec;
-    const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : path.string();
+    return tarvo::ProgramFilePath();
 }
 
 std::string LoadedModulePath(std::string_view name) {

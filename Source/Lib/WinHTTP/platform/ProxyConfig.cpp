@@ -1,27 +1,16 @@
 #include "platform/ProxyConfig.h"
 
+#include "AsciiText.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cctype>
 #include <cstdlib>
 
 namespace Winhttpclass::platform {
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
-}
+using tarvo::ascii::Lower;
+using tarvo::ascii::Trim;
 
 // The first of the variables that is set and not empty.
 std::string_view Env(const char* lower, const char* upper) {
