@@ -3,7 +3,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <unistd.h>
 
 namespace {
@@ -17,11 +16,11 @@ QString Scope() {
     return QString::number(getuid()) + '-' + QString::fromLocal8Bit(display);
 }
 
+// The user's runtime folder, else the temporary one (the lock's name holds
+// the user anyway).
 QString RuntimeFolder() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    return runtime.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(runtime);
 }
 
 } // namespace

@@ -122,6 +122,8 @@ void SetUpStudentGrid(QTableView* grid, TStuListModel* model, TStuGridDelegate* 
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Cells are clipped at the column's edge, not shortened with an ellipsis.
+    grid->setTextElideMode(Qt::ElideNone);
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(20);
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
