@@ -276,7 +276,7 @@ void TFormStuList::BtnLogoutClick() {
     Log("TarvoAdmin", "BtnLogoutClick",
         Gbk(u8"用户退出，FUserName: ") + FUserName + Gbk(u8"; FGUID：") + FGUID);
     if (Shell::AskQuestion(Gbk(u8"是否确认退出！")))
-        QApplication::quit();
+        QApplication::exit(0); // ends the loop without closing the windows: no logout call
 }
 
 void TFormStuList::TimerHeartBeatTimer() {
