@@ -5,21 +5,16 @@
 #include "HexDigits.h"
 #include "Utf8Check.h"
 #include "WinHttpClass.h"
+#include "platform/UserFolders.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <optional>
-#include <pwd.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Winhttpclass {
 namespace {
@@ -236,54 +231,6 @@ std::optional<HttpDate> ParseHttpDate(std::string_view text) {
     d.month = *month;
     d.day = *day;
     return Plausible(d) ? std::optional<HttpDate>(d) : std::nullopt;
-}
-
-std::string FolderWithSlash(const std::filesystem::path& folder) {
-    std::string text = folder.string();
-    if (text.empty() || text.back() != '/')
-        text += '/';
-    return text;
-}
-
-bool IsDirectory(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
-}
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        return home;
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
-        return found->pw_dir;
-    return {};
-}
-
-// `sub` under the XDG folder named by `variable` (absolute values only), or
-// under `fallback` in the home folder; created, private to the user, when
-// missing. Empty when it cannot be had.
-std::string UserFolder(const char* variable, const char* fallback, const char* sub) {
-    std::filesystem::path base;
-    if (const char* value = std::getenv(variable); value != nullptr && value[0] == '/') {
-        base = value;
-    } else {
-        const std::string home = HomeFolder();
-        if (home.empty())
-            return {};
-        base = std::filesystem::path(home) / fallback;
-    }
-    const std::filesystem::path folder = base / sub;
-    std::error_code ec;
-    std::filesystem::create_directories(folder.parent_path(), ec);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    if (!IsDirectory(folder.string()))
-        return {};
-    return FolderWithSlash(folder);
 }
 
 bool IsHostChar(char16_t c) {
@@ -545,10 +492,10 @@ double THTTP::InternetTimeToBjTime(const std::string& text) {
 }
 
 std::string THTTP::GetInternetTimeFromLocal() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (localtime_r(&now, &local) == nullptr)
+    const auto time = platform::LocalTime(std::time(nullptr));
+    if (!time)
         return {};
+    const std::tm& local = *time;
     static constexpr std::array<const char*, 7> days = {"Sun", "Mon", "Tue", "Wed",
                                                         "Thu", "Fri", "Sat"};
     static constexpr std::array<const char*, 12> months = {
@@ -564,19 +511,15 @@ std::string THTTP::GetInternetTimeFromLocal() {
 }
 
 std::string THTTP::GetTempPath() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && IsDirectory(tmp))
-        return FolderWithSlash(tmp);
-    if (IsDirectory("/tmp"))
-        return "/tmp/";
-    return {};
+    return platform::TempFolder();
 }
 
 std::string THTTP::GetIeTempPath() {
-    return UserFolder("XDG_CACHE_HOME", ".cache", "netvane");
+    return platform::CacheFolder();
 }
 
 std::string THTTP::GetCookiePath() {
-    return UserFolder("XDG_DATA_HOME", ".local/share", "netvane/cookies");
+    return platform::CookieFolder();
 }
 
 } // namespace Winhttpclass

@@ -3,13 +3,10 @@
 #include "AsciiText.h"
 #include "CodePage.h"
 #include "WinHttpClass.h"
+#include "platform/DownloadFile.h"
 #include "platform/HttpPlatform.h"
 
 #include <array>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace Winhttpclass {
 namespace {
@@ -32,31 +29,6 @@ private:
     THTTP& FHttp;
 };
 
-// A file descriptor closed with its scope.
-struct FileHandle {
-    explicit FileHandle(int descriptor) : fd(descriptor) {}
-    ~FileHandle() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    const int fd;
-};
-
-bool WriteFully(int fd, const char* data, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        count -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 // --- Get -------------------------------------------------------------------------
@@ -71,17 +43,13 @@ std::string THTTP::Get(const std::string& url, TCodePage codePage) {
 
 std::uint32_t THTTP::Get(const std::string& url, const std::string& fileName) {
     // Names are GBK texts; the file system takes UTF-8.
-    const std::string path = tarvo::cp::GbkToUtf8(fileName);
-    const FileHandle file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (file.fd < 0)
-        return 0;
-    // Not shared while the answer is written: a file another writer holds
-    // is left as it is, and nothing is sent.
-    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.fd, 0) != 0)
+    // A file another writer holds is left as it is, and nothing is sent.
+    const auto file = platform::DownloadFile::Open(tarvo::cp::GbkToUtf8(fileName));
+    if (!file)
         return 0;
     RequestEnd end(*this);
     if (SendRequest(url, "GET", 0) && RecvReponse())
-        RecvContentToFile(file.fd);
+        RecvContentToFile(file->Handle());
     return ReceivedBytes;
 }
 
@@ -183,7 +151,7 @@ std::uint32_t THTTP::RecvContentToFile(int fileHandle) {
         const long got = platform::ReadData(*RequestHandle, chunk.data(), chunk.size());
         if (got <= 0 || Aborted)
             break;
-        if (!WriteFully(fileHandle, chunk.data(), static_cast<std::size_t>(got)))
+        if (!platform::WriteAll(fileHandle, chunk.data(), static_cast<std::size_t>(got)))
             break;
         ReceivedBytes += static_cast<std::uint32_t>(got);
     }

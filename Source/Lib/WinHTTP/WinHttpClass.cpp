@@ -55,6 +55,14 @@ std::u16string Widen(std::string_view text) {
     return tarvo::cp::GbkToUtf16(text);
 }
 
+// A "Name: value" line of the caller's or of the exported header constants,
+// handed to the layer as name and value; a line without a colon is no header.
+void AddHeaderLine(platform::Request& request, std::string_view line) {
+    const auto colon = line.find(':');
+    if (colon != std::string_view::npos)
+        platform::AddHeader(request, line.substr(0, colon), line.substr(colon + 1));
+}
+
 } // namespace
 
 THTTP::THTTP(const std::string& proxy, const std::string& proxyUser,
@@ -138,7 +146,7 @@ bool THTTP::SendRequest(const std::string& url, const std::string& verb,
     // A request left open by the caller is closed before the next one.
     RequestHandle.reset();
     ConnectHandle.reset();
-    SessionHandle->requestTimed = false;
+    FRequestTimed = false;
 
     // Split the URL.
     std::u16string host;
@@ -177,20 +185,20 @@ bool THTTP::SendRequest(const std::string& url, const std::string& verb,
         platform::SetProxyCredentials(*RequestHandle, Narrow(ProxyUser), Narrow(ProxyPassword));
 
     // The library's own headers, then the caller's.
-    platform::AddHeader(*RequestHandle, Narrow(REQ_ACCEPT_TYPE_RAW));
-    platform::AddHeader(*RequestHandle, Narrow(REQ_ACCEPT_LANGUAGE_RAW));
-    platform::AddHeader(*RequestHandle, "Cookie: " + GetCookies());
-    if (verb == "POST")
-        platform::AddHeader(*RequestHandle, ContentType.empty()
-                                                ? Narrow(REQ_CONTENT_TYPE_URLENCODED_RAW)
-                                                : "Content-Type: " + ContentType);
+    AddHeaderLine(*RequestHandle, Narrow(REQ_ACCEPT_TYPE_RAW));
+    AddHeaderLine(*RequestHandle, Narrow(REQ_ACCEPT_LANGUAGE_RAW));
+    platform::AddHeader(*RequestHandle, "Cookie", GetCookies());
+    if (verb == "POST") {
+        if (ContentType.empty())
+            AddHeaderLine(*RequestHandle, Narrow(REQ_CONTENT_TYPE_URLENCODED_RAW));
+        else
+            platform::AddHeader(*RequestHandle, "Content-Type", ContentType);
+    }
     for (std::size_t start = 0; start < RequestHeaders.size();) {
         std::size_t end = RequestHeaders.find("\r\n", start);
         if (end == std::string::npos)
             end = RequestHeaders.size();
-        const std::string line = RequestHeaders.substr(start, end - start);
-        if (line.find(':') != std::string::npos)
-            platform::AddHeader(*RequestHandle, line);
+        AddHeaderLine(*RequestHandle, std::string_view(RequestHeaders).substr(start, end - start));
         start = end + 2;
     }
 
@@ -230,11 +238,11 @@ bool THTTP::RecvReponse() {
 void THTTP::DoRequestEnd(bool finished) {
     RequestHandle.reset();
     ConnectHandle.reset();
-    if (!finished || !SessionHandle || SessionHandle->requestTimed)
+    if (!finished || FRequestTimed)
         return;
     const std::uint32_t now = platform::TickCountMs();
     ElapsedTime = Funclib::DiffTickCount(StartTick, now);
-    SessionHandle->requestTimed = true;
+    FRequestTimed = true;
 }
 
 std::string THTTP::GetFullUrl(const std::string& location) const {

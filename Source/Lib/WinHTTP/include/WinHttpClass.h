@@ -154,6 +154,10 @@ public:
     static std::string GetTempPath();
     static std::string GetIeTempPath();
     static std::string GetCookiePath();
+
+private:
+    // The current request's duration has been recorded.
+    bool FRequestTimed = false;
 };
 
 // An application/x-www-form-urlencoded body.

@@ -320,19 +320,13 @@ void DropHeader(HeaderList& headers, std::string_view name) {
 
 } // namespace
 
-bool AddHeader(Request& request, std::string_view line) {
-    const auto colon = line.find(':');
-    if (HasLineBreak(line) || colon == std::string_view::npos || colon == 0) {
+bool AddHeader(Request& request, std::string_view name, std::string_view value) {
+    if (name.empty() || HasLineBreak(value) || std::any_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F || c == ':';
+        })) {
         SetLastError(kErrInvalidParameter);
         return false;
     }
-    const std::string_view name = line.substr(0, colon);
-    if (std::any_of(name.begin(), name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; })) {
-        SetLastError(kErrInvalidParameter);
-        return false;
-    }
-    std::string_view value = line.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
         value.remove_prefix(1);
     PutHeader(request.state->headers, name, std::string(value));

@@ -33,9 +33,6 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Set by the session owner when a request's duration has been recorded.
-    bool requestTimed = false;
-
     std::unique_ptr<State> state;
 };
 
@@ -94,9 +91,10 @@ std::unique_ptr<Request> OpenRequest(Connection& connection, std::string_view ve
 // Credentials for the proxy (Basic Proxy-Authorization).
 void SetProxyCredentials(Request& request, std::string_view user, std::string_view password);
 
-// Adds one "Name: value" line, replacing a header of the same name. Lines
-// without a colon, or with a CR or LF in them, are refused.
-bool AddHeader(Request& request, std::string_view line);
+// Adds the header `name` with `value` (blanks before it dropped), replacing a
+// header of the same name. An empty name, a name with a blank, a control
+// character or a colon, and a value with a CR or LF are refused.
+bool AddHeader(Request& request, std::string_view name, std::string_view value);
 
 // Connects (or takes a pooled connection) and sends the head, declaring
 // `totalLength` body bytes.
