@@ -1,7 +1,8 @@
 #include "CookieMgr_u.h"
 
 #include "AsciiText.h"
-#include "WinHttpClass.h"
+#include "HttpDate.h"
+#include "TextMarks.h"
 
 #include <array>
 #include <ctime>
@@ -62,8 +63,8 @@ void TCookieMgr::AddCookie(const std::string& piece) {
 
 void TCookieMgr::AddCookieSrc(const std::string& text) {
     // An expiry date that has passed (or cannot be read) deletes the cookie.
-    const std::string expires = Winhttpclass::THTTP::GetSubStr(text, "expires=", "GMT");
-    Expired = !expires.empty() && BjNow() > Winhttpclass::THTTP::InternetTimeToBjTime(expires);
+    const std::string expires = Winhttpclass::detail::SubStrBetween(text, "expires=", "GMT");
+    Expired = !expires.empty() && BjNow() > Winhttpclass::detail::HttpDateToBjTime(expires);
 
     std::size_t start = 0;
     while (start <= text.size()) {

@@ -10,6 +10,7 @@
 #include "platform/DebugChannel.h"
 #include "platform/HttpPlatform.h"
 #include "platform/LastError.h"
+#include "platform/UserFolders.h"
 
 #include <algorithm>
 
@@ -267,6 +268,20 @@ void THTTP::GetGMTDate() {
     GMTDate.clear();
     if (RequestHandle)
         platform::HeaderValue(*RequestHandle, "Date", 0, GMTDate);
+}
+
+// --- per-user folders -----------------------------------------------------------
+
+std::string THTTP::GetTempPath() {
+    return platform::TempFolder();
+}
+
+std::string THTTP::GetIeTempPath() {
+    return platform::CacheFolder();
+}
+
+std::string THTTP::GetCookiePath() {
+    return platform::CookieFolder();
 }
 
 } // namespace Winhttpclass

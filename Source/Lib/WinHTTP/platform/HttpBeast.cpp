@@ -628,6 +628,22 @@ void NewParser(Request::State& r) {
     r.rawHead.clear();
 }
 
+// One read of up to kReadAhead bytes into the connection's buffer, bounded by
+// the receive timeout; the count read, with the read's error in `result`.
+std::size_t ReadAhead(Session::State& s, Wire& wire, error_code& result) {
+    std::size_t got = 0;
+    Expire(wire.Lowest(), s.timeouts.receive);
+    OnStream(wire, [&](auto& stream) {
+        stream.async_read_some(wire.buffer.prepare(kReadAhead), [&](error_code ec, std::size_t n) {
+            result = ec;
+            got = n;
+        });
+    });
+    s.Run();
+    wire.buffer.commit(got);
+    return got;
+}
+
 // Reads until the parser has a final (non-1xx) head, keeping its raw bytes.
 // `gotAny` tells whether any byte of the answer arrived.
 bool ReadHead(Request::State& r, bool& gotAny) {
@@ -658,17 +674,7 @@ bool ReadHead(Request::State& r, bool& gotAny) {
             }
         }
         error_code result;
-        std::size_t got = 0;
-        Expire(wire.Lowest(), s.timeouts.receive);
-        OnStream(wire, [&](auto& stream) {
-            stream.async_read_some(wire.buffer.prepare(kReadAhead),
-                                   [&](error_code ec, std::size_t n) {
-                                       result = ec;
-                                       got = n;
-                                   });
-        });
-        s.Run();
-        wire.buffer.commit(got);
+        const std::size_t got = ReadAhead(s, wire, result);
         if (got > 0)
             gotAny = true;
         if (result && got == 0) {
@@ -768,17 +774,7 @@ long ReadData(Request& request, void* buffer, std::size_t size) {
             return got;
 
         error_code result;
-        std::size_t n = 0;
-        Expire(wire.Lowest(), s.timeouts.receive);
-        OnStream(wire, [&](auto& stream) {
-            stream.async_read_some(wire.buffer.prepare(kReadAhead),
-                                   [&](error_code ec, std::size_t k) {
-                                       result = ec;
-                                       n = k;
-                                   });
-        });
-        s.Run();
-        wire.buffer.commit(n);
+        const std::size_t n = ReadAhead(s, wire, result);
         if (n > 0)
             continue;
         if (result == asio::error::eof) {

@@ -1,20 +1,16 @@
-// THTTP's static helpers: code page conversion, URL percent-encoding, marker
-// based substrings, URL splitting, HTTP dates and the per-user folders.
+// The HTTP date parser, and THTTP's time helpers built on it.
+#include "HttpDate.h"
+
 #include "AsciiText.h"
-#include "CodePage.h"
-#include "HexDigits.h"
-#include "Utf8Check.h"
 #include "WinHttpClass.h"
 #include "platform/UserFolders.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace Winhttpclass {
 namespace {
@@ -25,12 +21,7 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 // 31 December 9999, 23:59:59: the largest date-time value.
 constexpr double kMaxDateTime = 2958465.99999;
 
-bool IsAsciiAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 using tarvo::ascii::EqualsNoCase;
-using tarvo::ascii::StartsWithNoCase;
 
 // Civil date to days since 1 January 1970 (proleptic Gregorian calendar).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -233,249 +224,11 @@ std::optional<HttpDate> ParseHttpDate(std::string_view text) {
     return Plausible(d) ? std::optional<HttpDate>(d) : std::nullopt;
 }
 
-bool IsHostChar(char16_t c) {
-    if (c <= 0x20 || c == 0x7F)
-        return false;
-    switch (c) {
-    case u'/':
-    case u'\\':
-    case u'?':
-    case u'#':
-    case u'@':
-    case u':':
-    case u'[':
-    case u']':
-    case u'"':
-    case u'<':
-    case u'>':
-    case u'^':
-    case u'`':
-    case u'{':
-    case u'|':
-    case u'}':
-    case u'%':
-        return false;
-    default:
-        return true;
-    }
-}
-
-bool IsIpv6Char(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F') ||
-           c == u':' || c == u'.';
-}
-
 } // namespace
 
-std::string THTTP::CodePageEnc(const std::string& text, TCodePage codePage) {
-    switch (codePage) {
-    case cpUTF8:
-        return tarvo::cp::GbkToUtf8(text);
-    case cpBig5:
-        return tarvo::cp::Convert(text, tarvo::cp::kGbk, tarvo::cp::kBig5);
-    default:
-        return text;
-    }
-}
+namespace detail {
 
-std::string THTTP::CodePageDec(const std::string& text, TCodePage codePage) {
-    switch (codePage) {
-    case cpUTF8:
-        // A malformed text gives nothing rather than a half-decoded one.
-        if (!tarvo::utf8::IsWellFormed(text))
-            return {};
-        return tarvo::cp::Utf8ToGbk(text);
-    case cpBig5:
-        return tarvo::cp::Convert(text, tarvo::cp::kBig5, tarvo::cp::kGbk);
-    default:
-        return text;
-    }
-}
-
-std::string THTTP::URLEnc(const std::string& text, TCodePage codePage) {
-    const std::string bytes = CodePageEnc(text, codePage);
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (IsAsciiAlnum(c)) {
-            out += ch;
-        } else {
-            out += '%';
-            out += tarvo::hex::kUpperDigits[c >> 4];
-            out += tarvo::hex::kUpperDigits[c & 0x0F];
-        }
-    }
-    return out;
-}
-
-std::string THTTP::URLDec(const std::string& text, TCodePage codePage) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i++];
-        if (c == '+') {
-            bytes += ' ';
-            continue;
-        }
-        if (c != '%') {
-            bytes += c;
-            continue;
-        }
-        // Up to two digits follow; a bad or zero value is dropped with them.
-        const std::size_t take = std::min<std::size_t>(2, text.size() - i);
-        int value = take > 0 ? 0 : -1;
-        for (std::size_t k = 0; k < take; ++k) {
-            const int digit = tarvo::hex::DigitValue(text[i + k]);
-            if (digit < 0) {
-                value = -1;
-                break;
-            }
-            value = value * 16 + digit;
-        }
-        i += take;
-        if (value >= 1 && value <= 255)
-            bytes += static_cast<char>(value);
-    }
-    return CodePageDec(bytes, codePage);
-}
-
-std::string THTTP::GetSubStr(const std::string& text, const std::string& startMark,
-                             const std::string& endMark) {
-    std::string_view rest(text);
-    if (!startMark.empty()) {
-        const std::size_t p = rest.find(startMark);
-        if (p == std::string_view::npos)
-            return {};
-        rest.remove_prefix(p + startMark.size());
-    }
-    if (endMark.empty())
-        return std::string(rest);
-    const std::size_t q = rest.find(endMark);
-    if (q == std::string_view::npos)
-        return {};
-    return std::string(rest.substr(0, q));
-}
-
-std::string THTTP::GetSubStrEx(const std::string& text, const std::string& startMark,
-                               const std::string& endMark, std::string& rest) {
-    std::string_view r(text);
-    if (!startMark.empty()) {
-        const std::size_t p = r.find(startMark);
-        if (p == std::string_view::npos) {
-            rest = text;
-            return {};
-        }
-        r.remove_prefix(p + startMark.size());
-    }
-    if (endMark.empty()) {
-        std::string result(r);
-        rest.clear();
-        return result;
-    }
-    const std::size_t q = r.find(endMark);
-    if (q != std::string_view::npos) {
-        std::string result(r.substr(0, q));
-        rest = std::string(r.substr(q + endMark.size()));
-        return result;
-    }
-    // Keep the tail that may still hold the start of a split end marker.
-    const std::size_t drop = std::min(r.size(), endMark.size() - 1);
-    rest = std::string(r.substr(drop));
-    return {};
-}
-
-bool THTTP::CrackUrl(const std::u16string& url, std::u16string& host, std::u16string& path,
-                     std::uint16_t& port) {
-    std::u16string_view u(url);
-    std::uint16_t defaultPort = 0;
-    if (StartsWithNoCase(u, u"http://")) {
-        defaultPort = 80;
-        u.remove_prefix(7);
-    } else if (StartsWithNoCase(u, u"https://")) {
-        defaultPort = 443;
-        u.remove_prefix(8);
-    } else {
-        return false;
-    }
-    for (const char16_t c : u)
-        if (c < 0x20 || c == 0x7F || c == u' ')
-            return false; // would break the request line or inject headers
-
-    // Authority: up to the path, the query or the fragment.
-    const std::size_t authEnd = u.find_first_of(u"/?#");
-    std::u16string_view authority = u.substr(0, authEnd);
-    std::u16string_view tail =
-        authEnd == std::u16string_view::npos ? std::u16string_view() : u.substr(authEnd);
-    // User name and password are not sent; drop them.
-    if (const std::size_t at = authority.rfind(u'@'); at != std::u16string_view::npos)
-        authority.remove_prefix(at + 1);
-
-    std::u16string_view hostPart;
-    std::u16string_view portPart;
-    bool hasPort = false;
-    if (!authority.empty() && authority.front() == u'[') {
-        // IPv6 literal: the host is given without its brackets.
-        const std::size_t close = authority.find(u']');
-        if (close == std::u16string_view::npos)
-            return false;
-        hostPart = authority.substr(1, close - 1);
-        if (hostPart.empty() || hostPart.find(u':') == std::u16string_view::npos)
-            return false;
-        for (const char16_t c : hostPart)
-            if (!IsIpv6Char(c))
-                return false;
-        std::u16string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != u':')
-                return false;
-            hasPort = true;
-            portPart = after.substr(1);
-        }
-    } else {
-        const std::size_t colon = authority.find(u':');
-        hostPart = authority.substr(0, colon);
-        if (colon != std::u16string_view::npos) {
-            hasPort = true;
-            portPart = authority.substr(colon + 1);
-        }
-        for (const char16_t c : hostPart)
-            if (!IsHostChar(c))
-                return false;
-    }
-    if (hostPart.empty() || hostPart.size() > 255)
-        return false;
-
-    std::uint16_t portValue = defaultPort;
-    if (hasPort) {
-        if (portPart.empty() || portPart.size() > 5)
-            return false;
-        std::uint32_t value = 0;
-        for (const char16_t c : portPart) {
-            if (c < u'0' || c > u'9')
-                return false;
-            value = value * 10 + static_cast<std::uint32_t>(c - u'0');
-        }
-        if (value < 1 || value > 65535)
-            return false;
-        portValue = static_cast<std::uint16_t>(value);
-    }
-
-    // Path and query; the fragment stays with the client.
-    std::u16string pathValue(tail.substr(0, tail.find(u'#')));
-    if (pathValue.empty() || pathValue.front() != u'/')
-        pathValue.insert(pathValue.begin(), u'/');
-    if (pathValue.size() > 2047)
-        return false;
-
-    host.assign(hostPart);
-    path = std::move(pathValue);
-    port = portValue;
-    return true;
-}
-
-double THTTP::InternetTimeToBjTime(const std::string& text) {
+double HttpDateToBjTime(std::string_view text) {
     if (text.empty())
         return 0;
     const auto date = ParseHttpDate(text);
@@ -489,6 +242,12 @@ double THTTP::InternetTimeToBjTime(const std::string& text) {
                                  date->hour * 3600 + date->minute * 60 + second + 8 * 3600;
     const double value = static_cast<double>(seconds) / static_cast<double>(kSecondsPerDay);
     return value > kMaxDateTime ? kMaxDateTime : value;
+}
+
+} // namespace detail
+
+double THTTP::InternetTimeToBjTime(const std::string& text) {
+    return detail::HttpDateToBjTime(text);
 }
 
 std::string THTTP::GetInternetTimeFromLocal() {
@@ -508,18 +267,6 @@ std::string THTTP::GetInternetTimeFromLocal() {
     if (n <= 0)
         return {};
     return std::string(buffer.data(), static_cast<std::size_t>(n));
-}
-
-std::string THTTP::GetTempPath() {
-    return platform::TempFolder();
-}
-
-std::string THTTP::GetIeTempPath() {
-    return platform::CacheFolder();
-}
-
-std::string THTTP::GetCookiePath() {
-    return platform::CookieFolder();
 }
 
 } // namespace Winhttpclass
