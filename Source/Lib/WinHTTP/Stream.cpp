@@ -17,11 +17,20 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset) {
 std::int32_t TMemoryStream::Write(const void* data, std::int32_t count) {
     if (count < 0 || (count > 0 && data == nullptr))
         return -1;
-    const auto end = static_cast<std::size_t>(FPos) + static_cast<std::size_t>(count);
-    if (end > FData.size())
-        FData.resize(end);
-    if (count > 0)
-        std::memcpy(FData.data() + FPos, data, static_cast<std::size_t>(count));
+    const auto pos = static_cast<std::size_t>(FPos);
+    const auto end = pos + static_cast<std::size_t>(count);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (pos >= FData.size()) {
+        // At or past the end: a gap reads as zero bytes, the data is appended
+        // without being zeroed first.
+        FData.resize(pos);
+        FData.insert(FData.end(), bytes, bytes + count);
+    } else {
+        const std::size_t inside = std::min(end, FData.size()) - pos;
+        if (inside > 0)
+            std::memcpy(FData.data() + pos, bytes, inside);
+        FData.insert(FData.end(), bytes + inside, bytes + count);
+    }
     FPos = static_cast<std::int64_t>(end);
     return count;
 }

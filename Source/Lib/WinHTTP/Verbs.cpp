@@ -11,7 +11,8 @@
 namespace Winhttpclass {
 namespace {
 
-// Body data is read in chunks of at most this many bytes.
+// Body data is read in chunks of at most this many bytes; Abort takes effect
+// after the current chunk.
 constexpr std::uint32_t kChunk = 4096;
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFFu;
 

@@ -45,7 +45,7 @@ namespace {
 // A response head larger than this fails the receive.
 constexpr std::uint32_t kHeadLimit = 64 * 1024;
 // Bytes asked of the socket by one read of the body.
-constexpr std::size_t kReadAhead = 64 * 1024;
+constexpr std::size_t kReadAhead = 256 * 1024;
 // Idle connections kept per route.
 constexpr std::size_t kPoolPerRoute = 8;
 
