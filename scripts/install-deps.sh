@@ -14,7 +14,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
   fonts-noto-cjk fonts-dejavu-core
   xvfb xauth xdotool imagemagick x11-apps dbus
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils dpkg-dev file librsvg2-bin
 )
 
 missing=()
