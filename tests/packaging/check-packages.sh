@@ -2,19 +2,18 @@
 # The Debian packages as a user gets them: cpack makes them from the build
 # folder; their file lists, control fields, desktop entry, icons and ELF
 # headers are checked; unpacked into a root of their own, the program logs in
-# to the development server on a virtual display, and a small program of
-# another project links netvane through pkg-config and through find_package.
+# to the packaged development server on a virtual display, and a small
+# program of another project links netvane through pkg-config and through
+# find_package.
 #
-# Usage: check-packages.sh BUILD_DIR VERSION DEVSERVER
+# Usage: check-packages.sh BUILD_DIR VERSION
 #   BUILD_DIR  the build folder (its CPackConfig.cmake)
 #   VERSION    the project's version, which every package carries
-#   DEVSERVER  the development server program
 # TARVO_PACKAGES_WAIT  seconds to wait for the server, the window, the login (30)
 set -euo pipefail
 
 build=$1
 version=$2
-server=$3
 here=$(cd "$(dirname "$0")" && pwd)
 limit=${TARVO_PACKAGES_WAIT:-30}
 
@@ -22,7 +21,7 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-step() { echo "-- $*"; }
+step() { echo "-- [${SECONDS}s] $*"; }
 
 for tool in cpack dpkg dpkg-deb desktop-file-validate readelf file Xvfb xdotool pkg-config \
   c++ cmake; do
@@ -59,7 +58,7 @@ step "cpack"
 nice -n 10 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$work/cpack.log")"
 declare -A deb
-for package in tarvo-admin libnetvane libnetvane-dev; do
+for package in tarvo-admin libnetvane libnetvane-dev tarvo-devserver; do
   deb[$package]=$(echo "$work/out/${package}_${version}-1_"*.deb)
   [ -f "${deb[$package]}" ] || fail "no package $package $version: $(ls "$work/out")"
 done
@@ -99,7 +98,9 @@ for dependency in "fonts-noto-cjk | fonts-wqy-microhei" "libqt6widgets6 " "libsp
 done
 # Its own copy of the library serves it, not the libnetvane package.
 [[ $admin_depends != *libnetvane* ]] || fail "tarvo-admin depends on libnetvane: $admin_depends"
-[[ $(field libnetvane Depends) == *"libssl3 "* ]] || fail "libnetvane: Depends $(field libnetvane Depends)"
+for package in libnetvane tarvo-devserver; do
+  [[ $(field $package Depends) == *"libssl3 "* ]] || fail "$package: Depends $(field $package Depends)"
+done
 [ "$(field libnetvane-dev Depends)" = "libnetvane (= $version-1)" ] ||
   fail "libnetvane-dev: Depends $(field libnetvane-dev Depends)"
 [ "$(dpkg-deb -I "${deb[tarvo-admin]}" conffiles)" = "/opt/tarvo/Conf/Tarvo.conf" ] ||
@@ -153,12 +154,16 @@ for size in 48 128 256; do
     grep -q "^PNG image data, $size x $size," || fail "the ${size}x$size icon is not that size"
 done
 
+grep -qx 'ExecStart=/usr/bin/tarvo-devserver .*' "$root/usr/lib/systemd/system/tarvo-devserver.service" ||
+  fail "the systemd unit does not start the packaged server"
+
 step "ELF: RUNPATH \$ORIGIN in Bin, sonames, the version note"
 runpath() { readelf -d "$1" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p'; }
 soname() { readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]$/\1/p'; }
-for file in TarvoAdmin libnetvane.so.1 libjasmer.so.1 libdebuglog.so.1; do
+for file in "$bin"/{TarvoAdmin,libnetvane.so.1,libjasmer.so.1,libdebuglog.so.1} \
+  "$root"/usr/lib/tarvo-devserver/{tarvo-devserver,libjasmer.so.1}; do
   # shellcheck disable=SC2016
-  [ "$(runpath "$bin/$file")" = '$ORIGIN' ] || fail "$file: RUNPATH \"$(runpath "$bin/$file")\""
+  [ "$(runpath "$file")" = '$ORIGIN' ] || fail "$file: RUNPATH \"$(runpath "$file")\""
 done
 for lib in libnetvane.so.1 libjasmer.so.1 libdebuglog.so.1; do
   [ "$(soname "$bin/$lib")" = "$lib" ] || fail "$lib: SONAME $(soname "$bin/$lib")"
@@ -171,7 +176,8 @@ note=$(IFS=.; for part in $version; do printf '%02x %02x ' $((part & 255)) $((pa
 readelf -n "$bin/TarvoAdmin" | grep -A3 '\.note\.tarvo\.version' |
   grep -q "description data: ${note% }" || fail "the packaged program's version note is not $version"
 
-step "the unpacked program logs in to the development server"
+step "the unpacked program logs in to the unpacked development server"
+server=$root/usr/bin/tarvo-devserver
 mkdir -m 700 "$work/run" "$work/tmp" "$work/home"
 coproc XVFB { exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>"$work/xvfb.log"; }
 pids+=("$XVFB_PID")
@@ -191,6 +197,8 @@ for _ in 1 2 3 4 5; do
 done
 [ -n "$server_pid" ] || fail "the development server did not start: $(cat "$work/server.log")"
 pids+=("$server_pid")
+grep -q " $root/usr/lib/tarvo-devserver/libjasmer.so.1" "/proc/$server_pid/maps" ||
+  fail "the server's jasmer is not its own"
 
 # The packaged configuration file, its key pointed at that server.
 conf=$root/opt/tarvo/Conf/Tarvo.conf
