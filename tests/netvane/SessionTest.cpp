@@ -190,6 +190,18 @@ TEST_F(Session, AddsTheCallersHeaderLines) {
     EXPECT_FALSE(reqs[1].HasHeader("not a header"));
 }
 
+TEST_F(Session, RefererReachesTheServer) {
+    ScriptedServer server([](const ReceivedRequest&) { return Ok(""); });
+    auto http = NewHttp();
+    http->Get(server.Url("/first"), cpNone);
+    http->Referer = "http://127.0.0.1/from?page=2";
+    http->Get(server.Url("/second"), cpNone);
+    const auto reqs = server.Requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_FALSE(reqs[0].HasHeader("Referer"));
+    EXPECT_EQ(reqs[1].Header("Referer"), "http://127.0.0.1/from?page=2");
+}
+
 TEST_F(Session, NeverPutsALineBreakFromAValueOnTheWire) {
     ScriptedServer server([](const ReceivedRequest&) { return Ok(""); });
     auto http = NewHttp();
@@ -293,10 +305,16 @@ TEST_F(Session, AnAnswerReadOnlyInPartIsNotReused) {
 // --- timing ---------------------------------------------------------------------------
 
 TEST_F(Session, ElapsedTimeIsRecordedOnce) {
-    ScriptedServer server([](const ReceivedRequest&) { return Ok("x"); });
+    // The server takes a known time, which the measure must cover.
+    constexpr auto kServerDelay = std::chrono::milliseconds(150);
+    ScriptedServer server([&](const ReceivedRequest&) {
+        std::this_thread::sleep_for(kServerDelay);
+        return Ok("x");
+    });
     auto http = NewHttp();
     http->Get(server.Url(), cpNone);
     const auto elapsed = http->ElapsedTime;
+    EXPECT_GE(elapsed, static_cast<std::uint32_t>(kServerDelay.count()));
     EXPECT_LT(elapsed, 10000u);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     http->DoRequestEnd(true);
