@@ -1,33 +1,12 @@
 #include "Agentcalls.h"
 
+#include "CallRules.h"
 #include "CodePage.h"
 #include "Json.h"
 #include "Outside.h"
 #include "Unitcommon.h"
 
-#include <exception>
-
-namespace {
-
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return {};
-    }
-}
-
-// A member's value as text; raises like a missing member when it is absent.
-std::string MemberText(const Json::TJSONobject& answer, const char* name) {
-    const Json::TJSONbase* node = answer.Member(name);
-    if (node == nullptr)
-        throw Json::EJSONError(std::string("Member \"") + name + "\" not found");
-    return node->Value().AsString();
-}
-
-} // namespace
+namespace path = tarvo::rules::path;
 
 SLoginResult AgentLogin(SCallContext context, const std::string& account,
                         const std::string& encryptedPassword, const std::string& publicIp) {
@@ -43,7 +22,7 @@ SLoginResult AgentLogin(SCallContext context, const std::string& account,
         form.Put("username", account);
         form.Put("data", cipherText);
         const std::string answer =
-            http.Post(context.BaseUrl + "/alogin", form.ToString(), Winhttpclass::cpNone);
+            http.Post(context.BaseUrl + path::kLogin, form.ToString(), Winhttpclass::cpNone);
         if (http.RawHeader.empty()) {
             result.Message = FailureText;
         } else if (!AnsweredOk(http)) {
@@ -72,7 +51,8 @@ bool CheckUserLogin(Winhttpclass::THTTP& http, const std::string& sessionId,
     options.SetCookie = true;
     options.SessionId = sessionId;
     options.UseCheckHttpResult = true;
-    const SCallResult call = CallServer(http, baseUrl, "/ahb", nullptr, sessionId, options);
+    const SCallResult call =
+        CallServer(http, baseUrl, path::kHeartbeat, nullptr, sessionId, options);
     const bool confirmed = !call.Failed && call.Ok && call.Code == 1;
     if (!confirmed)
         Log("TarvoAdmin", "CheckUserLogin", Gbk(u8"CheckAgentLogin：") + call.Answer);
@@ -87,7 +67,7 @@ std::int16_t DoLogout(Winhttpclass::THTTP& http, const std::string& sessionId,
     options.SetCookie = true;
     options.SessionId = sessionId;
     const Json::TJSONobject payload;
-    const SCallResult call = CallServer(http, baseUrl, "/alogout", &payload, sessionId, options);
+    const SCallResult call = CallServer(http, baseUrl, path::kLogout, &payload, sessionId, options);
     if (call.Failed || !call.Ok)
         return 0;
     return static_cast<std::int16_t>(call.Code);
@@ -102,7 +82,7 @@ SUserInfoResult GetAgentInfo(SCallContext context) {
         http.ClearData();
         SetSessionCookie(http, context.SessionId, SessionType);
         const std::string answer =
-            http.Post(context.BaseUrl + "/auserinfo", form.ToString(), Winhttpclass::cpNone);
+            http.Post(context.BaseUrl + path::kUserInfo, form.ToString(), Winhttpclass::cpNone);
         if (http.RawHeader.empty()) {
             result.Message = FailureText;
         } else if (AnsweredOk(http) && !answer.empty()) {

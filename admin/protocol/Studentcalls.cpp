@@ -1,5 +1,6 @@
 #include "Studentcalls.h"
 
+#include "CallRules.h"
 #include "Json.h"
 #include "Outside.h"
 #include "Stream.h"
@@ -21,16 +22,6 @@ SCallOptions LoggedIn(const SCallContext& context, const char* where) {
     return options;
 }
 
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return {};
-    }
-}
-
 Winhttpclass::TBytes ReadWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file)
@@ -46,13 +37,12 @@ Winhttpclass::TBytes ReadWholeFile(const std::string& path) {
 
 // "Content" when the answer carries it; a missing one raises like a parse error.
 std::string Content(const SCallResult& call) {
-    const Json::TJSONbase* node = call.Member("Content");
-    if (node == nullptr)
-        throw Json::EJSONError("Member \"Content\" not found");
-    return node->Value().AsString();
+    return MemberText(*call.Document, "Content");
 }
 
 } // namespace
+
+namespace path = tarvo::rules::path;
 
 SStuListResult LoadStudentPage(SCallContext context, int page, const std::string& findField,
                                const std::string& findValue) {
@@ -63,7 +53,7 @@ SStuListResult LoadStudentPage(SCallContext context, int page, const std::string
     payload.Add("findfield", findField);
     payload.Add("findval", findValue);
     const SCallOptions options = LoggedIn(context, "InitDBGrid");
-    const SCallResult call = CallServer(context.Http, context.BaseUrl, "/astulist", &payload,
+    const SCallResult call = CallServer(context.Http, context.BaseUrl, path::kStudentList, &payload,
                                         context.SessionId, options);
     if (call.Failed || !call.Ok || call.Code != 1)
         return result;
@@ -80,8 +70,9 @@ SStuListResult LoadStudentPage(SCallContext context, int page, const std::string
 SDeleteResult DeleteStudent(SCallContext context, const std::string& studentId) {
     Json::TJSONobject payload;
     payload.Add("stuid", studentId);
-    const SCallResult call = CallServer(context.Http, context.BaseUrl, "/adeletestu", &payload,
-                                        context.SessionId, LoggedIn(context, "BtnDelClick"));
+    const SCallResult call =
+        CallServer(context.Http, context.BaseUrl, path::kDeleteStudent, &payload, context.SessionId,
+                   LoggedIn(context, "BtnDelClick"));
     SDeleteResult result;
     result.Failed = call.Failed;
     result.Code = call.Ok ? call.Code : 0;
@@ -113,16 +104,13 @@ SEditResult AddStudent(SCallContext context, const SNewStudent& student) {
             form.Add("file", student.PhotoFile, "image/bmp", ReadWholeFile(student.PhotoFile));
         SetSessionCookie(http, context.SessionId, SessionType);
         const std::string answer =
-            http.Post(context.BaseUrl + "/aaddstu", form, true, Winhttpclass::cpNone);
+            http.Post(context.BaseUrl + path::kAddStudent, form, true, Winhttpclass::cpNone);
         if (http.RawHeader.empty()) {
             result.Message = FailureText;
         } else if (AnsweredOk(http) && !answer.empty()) {
             const auto document = Json::ParseJSON(answer);
             result.Code = ReadCode(*document);
-            const Json::TJSONbase* content = document->Member("Content");
-            if (content == nullptr)
-                throw Json::EJSONError("Member \"Content\" not found");
-            result.Message = content->Value().AsString();
+            result.Message = MemberText(*document, "Content");
         }
     } catch (...) {
         result = SEditResult{};
@@ -137,8 +125,9 @@ SEditResult ModifyStudent(SCallContext context, const std::string& account,
     Json::TJSONobject payload;
     payload.Add("username", account);
     payload.Add("stuid", std::to_string(studentId));
-    const SCallResult call = CallServer(context.Http, context.BaseUrl, "/amodifystu", &payload,
-                                        context.SessionId, LoggedIn(context, "BtnModifyClick"));
+    const SCallResult call =
+        CallServer(context.Http, context.BaseUrl, path::kModifyStudent, &payload, context.SessionId,
+                   LoggedIn(context, "BtnModifyClick"));
     SEditResult result;
     result.Failed = call.Failed;
     if (call.Failed || !call.Ok)
@@ -156,7 +145,7 @@ SEditResult ModifyStudent(SCallContext context, const std::string& account,
 SPictureResult LoadStudentPicture(SCallContext context, std::int32_t studentId) {
     Json::TJSONobject payload;
     payload.AddInt64("stuid", studentId);
-    const SCallResult call = CallServer(context.Http, context.BaseUrl, "/agetpicdata", &payload,
+    const SCallResult call = CallServer(context.Http, context.BaseUrl, path::kPictureData, &payload,
                                         context.SessionId, LoggedIn(context, "LoadPic"));
     SPictureResult result;
     result.Failed = call.Failed;

@@ -29,6 +29,8 @@ int DecimalOrZero(const std::string& text) {
     return value;
 }
 
+} // namespace
+
 std::string ErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -39,7 +41,12 @@ std::string ErrorText(const std::exception_ptr& error) {
     }
 }
 
-} // namespace
+std::string MemberText(const Json::TJSONobject& answer, const char* name) {
+    const Json::TJSONbase* node = answer.Member(name);
+    if (node == nullptr)
+        throw Json::EJSONError(std::string("Member \"") + name + "\" not found");
+    return node->Value().AsString();
+}
 
 void PrepareHttp(Winhttpclass::THTTP& http) {
     http.SetTimeouts(HttpTimeout, HttpTimeout, HttpTimeout, HttpTimeout);

@@ -8,6 +8,7 @@
 #include "WinHttpClass.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
@@ -74,6 +75,12 @@ void HexToStream(const std::string& text, Winhttpclass::TMemoryStream& stream);
 // "Code" of an answer: its value's text as a decimal integer, 0 when it is
 // not one. Raises Json::EJSONError when the member is missing.
 int ReadCode(const Json::TJSONobject& answer);
+
+// A member of an answer as text; raises Json::EJSONError when it is missing.
+std::string MemberText(const Json::TJSONobject& answer, const char* name);
+
+// The message of a caught error; empty for one that is no std::exception.
+std::string ErrorText(const std::exception_ptr& error);
 
 // --- One server call --------------------------------------------------------
 
