@@ -13,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +41,8 @@ public:
         if (FPid < 0)
             throw std::runtime_error("fork failed");
         if (FPid == 0) {
+            // The child goes with the benchmark, however that ends.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (pipeOutput)
                 dup2(fds[1], STDOUT_FILENO);
             if (quiet) {
