@@ -28,17 +28,15 @@ QPixmap BannerPixmap(QSize size) {
 }
 
 QIcon ProgramIcon() {
-    QIcon icon;
-    for (const int side : {16, 32, 48, 128, 256})
-        icon.addPixmap(Render(QStringLiteral(":/tarvo/tarvo.svg"), QSize(side, side)));
-    return icon;
+    // The SVG icon engine draws each size when it is first asked for.
+    return QIcon(QStringLiteral(":/tarvo/tarvo.svg"));
 }
 
 void InstallFontSubstitutes() {
     const QStringList sans{"Noto Sans CJK SC", "WenQuanYi Micro Hei", "DejaVu Sans"};
     const QStringList serif{"Noto Serif CJK SC", "Noto Sans CJK SC", "WenQuanYi Micro Hei",
                             "DejaVu Serif"};
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"), QStringList{"DejaVu Sans"} + sans);
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), sans);
     QFont::insertSubstitutions(QString::fromUtf8(u8"微软雅黑"), sans);
     QFont::insertSubstitutions(QString::fromUtf8(u8"宋体"), serif);
 }

@@ -1,8 +1,6 @@
 // TarvoAdmin: one instance per user and display, the main window, the loop.
 #include "Application.h"
 #include "Artwork.h"
-#include "CodePage.h"
-#include "QtGbk.h"
 #include "SingleInstance.h"
 #include "UnitStuList.h"
 
@@ -10,8 +8,6 @@
 
 int main(int argc, char* argv[]) {
     TApplication app(argc, argv);
-    const QString title = ToQ(Gbk(u8"Quorvi管理系统"));
-
     TSingleInstance instance(QStringLiteral("TarvoAdmin"));
     if (!instance.Acquire()) {
         instance.NotifyRunning();
@@ -20,7 +16,6 @@ int main(int argc, char* argv[]) {
 
     InstallFontSubstitutes();
     QApplication::setApplicationName(QStringLiteral("TarvoAdmin"));
-    QApplication::setApplicationDisplayName(title);
     QApplication::setWindowIcon(ProgramIcon());
     QApplication::setDesktopFileName(QStringLiteral("tarvo-admin"));
 

@@ -122,7 +122,9 @@ void SetUpStudentGrid(QTableView* grid, TStuListModel* model, TStuGridDelegate* 
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // Cells are clipped at the column's edge, not shortened with an ellipsis.
+    // Cells hold one line, clipped at the column's edge, not shortened with
+    // an ellipsis.
+    grid->setWordWrap(false);
     grid->setTextElideMode(Qt::ElideNone);
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(20);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iconv.h>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace tarvo::cp {
 namespace {
@@ -28,11 +30,37 @@ private:
     iconv_t cd_;
 };
 
+// The thread's open converters, kept for its life: opening one loads and
+// unloads glibc's conversion modules, which costs far more than a
+// conversion. Each is reset to its initial state before it is handed out.
+Converter& Cached(const char* to, const char* from) {
+    struct Entry {
+        std::string To;
+        std::string From;
+        std::unique_ptr<Converter> Conv;
+    };
+    thread_local std::vector<Entry> cache;
+    for (Entry& entry : cache) {
+        if (entry.To == to && entry.From == from) {
+            if (entry.Conv->ok())
+                iconv(entry.Conv->get(), nullptr, nullptr, nullptr, nullptr);
+            return *entry.Conv;
+        }
+    }
+    cache.push_back(Entry{to, from, std::make_unique<Converter>(to, from)});
+    return *cache.back().Conv;
+}
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Decodes `text` into UTF-32 code points; an invalid or truncated sequence
 // becomes one '?' per offending byte.
 std::u32string Decode(std::string_view text, const char* from, bool& clean) {
     std::u32string out;
-    Converter cv("UTF-32LE", from);
+    Converter& cv = Cached("UTF-32LE", from);
     if (!cv.ok()) {
         clean = false;
         return out;
@@ -63,7 +91,7 @@ std::u32string Decode(std::string_view text, const char* from, bool& clean) {
 // Encodes UTF-32 code points into `to`; unmappable characters become '?'.
 std::string Encode(const std::u32string& cps, const char* to, bool& clean) {
     std::string out;
-    Converter cv(to, "UTF-32LE");
+    Converter& cv = Cached(to, "UTF-32LE");
     if (!cv.ok()) {
         clean = false;
         return out;
@@ -100,15 +128,18 @@ std::string Convert(std::string_view text, const char* from, const char* to, boo
     return out;
 }
 
+// ASCII reads the same in GBK and UTF-8: such texts need no converter.
 std::string GbkToUtf8(std::string_view gbk) {
-    return Convert(gbk, kGbk, kUtf8);
+    return IsAscii(gbk) ? std::string(gbk) : Convert(gbk, kGbk, kUtf8);
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
-    return Convert(utf8, kUtf8, kGbk);
+    return IsAscii(utf8) ? std::string(utf8) : Convert(utf8, kUtf8, kGbk);
 }
 
 std::u16string GbkToUtf16(std::string_view gbk) {
+    if (IsAscii(gbk))
+        return std::u16string(gbk.begin(), gbk.end());
     std::string bytes = Convert(gbk, kGbk, "UTF-16LE");
     std::u16string out(bytes.size() / 2, u'\0');
     std::memcpy(out.data(), bytes.data(), out.size() * 2);
@@ -116,6 +147,8 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 }
 
 std::string Utf16ToGbk(std::u16string_view utf16) {
+    if (std::all_of(utf16.begin(), utf16.end(), [](char16_t c) { return c < 0x80; }))
+        return std::string(utf16.begin(), utf16.end());
     std::string_view bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
     return Convert(bytes, "UTF-16LE", kGbk);
 }
