@@ -11,6 +11,8 @@
 #include "UnitUserinfo.h"
 #include "WinHttpClass.h"
 
+#include <QApplication>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QTest>
@@ -118,6 +120,16 @@ QImage GridImage(const TFormStuList& form) {
 
 SCallContext Context(Winhttpclass::THTTP& http, const std::string& url, const std::string& sid) {
     return SCallContext{http, url, sid};
+}
+
+// Whether any pixel of the widget has exactly this colour.
+bool HasColour(QWidget& widget, const QColor& colour) {
+    const QImage image = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == colour.rgb())
+                return true;
+    return false;
 }
 
 } // namespace
@@ -405,9 +417,26 @@ void TestStudentList::accountWindow() {
 void TestStudentList::updateLinkCurrent() {
     const TDemoServer server;
     const auto form = OpenLoggedIn(server.BaseUrl());
+    TClickArea& link = *form->lblUpInfo;
+    const QColor linkColour(0, 73, 188);
+    const QColor windowText = form->palette().color(QPalette::WindowText);
+    QVERIFY(linkColour != windowText);
+    QVERIFY(HasColour(link, linkColour));
+
+    // Over the link: the hand; away from it: the window text's colour and
+    // the default cursor.
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(&link, &enter);
+    QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&link, &leave);
+    QVERIFY(!link.testAttribute(Qt::WA_SetCursor));
+    QVERIFY(!HasColour(link, linkColour));
+    QVERIFY(HasColour(link, windowText));
+
     TModalScript script;
     script.Box(QMessageBox::Ok);
-    QTest::mouseClick(form->lblUpInfo, Qt::LeftButton);
+    QTest::mouseClick(&link, Qt::LeftButton);
     CHECK_SCRIPT(script);
     QCOMPARE(script.Boxes.size(), std::size_t{1});
     QCOMPARE(script.Boxes[0].Title, Q(u8"提示"));
