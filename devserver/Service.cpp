@@ -10,12 +10,14 @@
 #include <CodePage.h>
 #include <Json.h>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <vector>
 
 namespace tarvo::devserver {
 
@@ -74,6 +76,46 @@ Form ReadForm(const HttpRequest& request) {
 // client's and is not deciphered or parsed.
 constexpr std::size_t kPayloadLimit = 256 * 1024;
 
+// True when every text of a payload is GBK: its bytes are, and no \u escape
+// names a character that GBK lacks. Either would reach the store as '?'.
+bool AllGbk(const std::string& plain) {
+    if (!cp::IsValid(plain, cp::kGbk)) {
+        return false;
+    }
+    const auto document = nlohmann::json::parse(cp::GbkToUtf8(plain), nullptr, false);
+    if (document.is_discarded()) {
+        // Not JSON at all: refused as such by the parse that follows.
+        return true;
+    }
+    const auto representable = [](const std::string& utf8) {
+        bool clean = false;
+        cp::Convert(utf8, cp::kUtf8, cp::kGbk, &clean);
+        return clean;
+    };
+    std::vector<const nlohmann::json*> pending{&document};
+    while (!pending.empty()) {
+        const auto* node = pending.back();
+        pending.pop_back();
+        if (node->is_string()) {
+            if (!representable(node->get_ref<const std::string&>())) {
+                return false;
+            }
+        } else if (node->is_object()) {
+            for (const auto& [key, value] : node->items()) {
+                if (!representable(key)) {
+                    return false;
+                }
+                pending.push_back(&value);
+            }
+        } else if (node->is_array()) {
+            for (const auto& value : *node) {
+                pending.push_back(&value);
+            }
+        }
+    }
+    return true;
+}
+
 // The payload of the field "data", deciphered under `prefix` + the key suffix.
 std::unique_ptr<Json::TJSONobject> OpenPayload(const Form& form, const std::string& prefix) {
     const auto it = form.find("data");
@@ -83,6 +125,9 @@ std::unique_ptr<Json::TJSONobject> OpenPayload(const Form& form, const std::stri
     const auto plain = DecipherText(it->second.Value, prefix + rules::kKeySuffix);
     if (!plain) {
         throw Refused(BadPayloadText());
+    }
+    if (!AllGbk(*plain)) {
+        throw Refused(Gbk(u8"请求数据含有无法识别的字符！"));
     }
     try {
         return Json::ParseJSON(*plain);
@@ -242,6 +287,33 @@ HttpResponse UserInfo(const Context& c) {
     return JsonAnswer(answer);
 }
 
+// The width the student list's packet declares for names: a longer name
+// could not be listed as it was added.
+constexpr std::size_t kNameWidth = [] {
+    for (const auto& field : kStudentPacketFields) {
+        if (field.AttrName == "Name") {
+            return static_cast<std::size_t>(field.Width);
+        }
+    }
+    return std::size_t{0};
+}();
+static_assert(kNameWidth > 0);
+
+// A BMP file: the signature "BM", and a declared file size (bytes 2..5,
+// little-endian) that covers at least the smallest headers (14 bytes of file
+// header, 12 of core header) and does not reach past the part.
+bool IsBmp(const std::string& bytes) {
+    constexpr std::size_t kSmallestBmp = 14 + 12;
+    if (bytes.size() < kSmallestBmp || bytes[0] != 'B' || bytes[1] != 'M') {
+        return false;
+    }
+    std::uint32_t declared = 0;
+    for (int i = 5; i >= 2; --i) {
+        declared = (declared << 8) | static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
+    }
+    return declared >= kSmallestBmp && declared <= bytes.size();
+}
+
 HttpResponse AddStudent(const Context& c) {
     const std::int64_t agentId = c.Agent();
     const Form form = ReadForm(c.Request);
@@ -270,11 +342,18 @@ HttpResponse AddStudent(const Context& c) {
     if (s.Name.empty()) {
         throw Refused(Gbk(u8"姓名不能为空！"));
     }
+    if (Wire(s.Name).size() > kNameWidth) {
+        throw Refused(Gbk(u8"姓名过长，最多") + std::to_string(kNameWidth) +
+                      Gbk(u8"个字节（一个汉字占两个字节）！"));
+    }
     if (const auto file = form.find("file"); file != form.end()) {
         if (file->second.Value.size() > c.Options.PhotoLimit) {
             throw Refused(Gbk(u8"照片不能超过1MB！"));
         }
         if (!file->second.Value.empty()) {
+            if (!IsBmp(file->second.Value)) {
+                throw Refused(Gbk(u8"照片不是有效的BMP图片！"));
+            }
             s.Photo = file->second.Value;
         }
     }

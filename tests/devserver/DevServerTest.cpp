@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -168,6 +169,18 @@ public:
         return Read(FHttp, FHttp.Post(FBase + "/aaddstu", body, true, cpNone));
     }
 
+    // "/aaddstu" with a payload text as given, so that bytes jasmer would
+    // write otherwise reach the server as they are.
+    Reply AddRaw(const std::string& payloadText, const std::optional<std::string>& photo) {
+        TMultipartData body(cpNone);
+        body.Add("data", Cipher(payloadText, FSid));
+        if (photo) {
+            body.Add("file", "photo.bmp", "image/bmp", TBytes(photo->begin(), photo->end()));
+        }
+        SetSessionCookie(FHttp, FSid, 1);
+        return Read(FHttp, FHttp.Post(FBase + "/aaddstu", body, true, cpNone));
+    }
+
     Reply Modify(const std::string& phone, long long id) {
         Json::TJSONobject payload;
         payload.Add("username", phone);
@@ -259,12 +272,20 @@ std::string TakenPhone(Client& client) {
     return rows.back().Account;
 }
 
-std::string Bmp(std::size_t size, unsigned char seed) {
+// `size` bytes: the signature "BM", the file size (bytes 2..5,
+// little-endian) as `declared`, or the true size when not given, then
+// filler.
+std::string Bmp(std::size_t size, unsigned char seed,
+                std::optional<std::uint32_t> declared = std::nullopt) {
     std::string bytes(size, '\0');
     bytes[0] = 'B';
     bytes[1] = 'M';
     for (std::size_t i = 2; i < size; ++i) {
         bytes[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    }
+    const auto field = declared.value_or(static_cast<std::uint32_t>(size));
+    for (std::size_t i = 0; i < 4 && 2 + i < size; ++i) {
+        bytes[2 + i] = static_cast<char>((field >> (8 * i)) & 0xFF);
     }
     return bytes;
 }
@@ -667,6 +688,110 @@ TEST_F(DevServer, PhotoRoundTrip) {
     EXPECT_EQ(client->Picture(99999999).Code(), 0);
     EXPECT_EQ(client->AddStudent("13877770003", Gbk(u8"孙八"), Bmp(1024 * 1024 + 1, 1)).Code(), 0);
     EXPECT_FALSE(FindByPhone(*client, "13877770003"));
+}
+
+// The twelve members of an add as JSON text written by hand: each value
+// goes between its quotes byte for byte (`name` and `address` as given,
+// the others plain ASCII).
+std::string AddPayloadText(const std::string& phone, const std::string& name,
+                           const std::string& address = "x") {
+    std::string text = "{\"DeviceSerial\":\"SAM-0001\",\"username\":\"" + phone + "\",\"Name\":\"" +
+                       name + "\",\"address\":\"" + address + "\"";
+    for (const char* member : {"idcardnum", "sex", "nation", "born", "grantdept", "UserLifeBegin",
+                               "UserLifeEnd", "Photo"}) {
+        text += std::string(",\"") + member + "\":\"x\"";
+    }
+    return text + "}";
+}
+
+// What the server would store changed or could not serve is refused with
+// its reason, and nothing is stored.
+TEST_F(DevServer, AddRefusesTextsThatAreNoGbkPhotosThatAreNoBmpAndOverlongNames) {
+    auto client = Demo();
+    const std::string badText = Utf8(u8"请求数据含有无法识别的字符！");
+    const std::string notBmp = Utf8(u8"照片不是有效的BMP图片！");
+    const std::string tooLong = Utf8(u8"姓名过长，最多30个字节（一个汉字占两个字节）！");
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i) {
+        sixteen += Gbk(u8"张");
+    }
+    std::string gif = "GIF89a" + std::string(94, '\0');
+    const struct {
+        const char* What;
+        std::string Phone;
+        std::string Name; // raw between the quotes
+        std::string Address;
+        std::optional<std::string> Photo;
+        std::string Message;
+    } refusals[] = {
+        {"a lead byte with a trail that is no GBK", "13811110001", "\x81\x20" + Gbk(u8"张"), "x",
+         std::nullopt, badText},
+        {"a lead byte at the end", "13811110002", Gbk(u8"张") + "\xD5", "x", std::nullopt, badText},
+        {"byte FF in the address", "13811110003", Gbk(u8"张三"), "No.\xFF" + Gbk(u8"号"),
+         std::nullopt, badText},
+        {"an escaped character GBK lacks", "13811110004", Gbk(u8"张") + "\\ud55c", "x",
+         std::nullopt, badText},
+        {"an escaped emoji", "13811110005", "\\ud83d\\ude00", "x", std::nullopt, badText},
+        {"a GIF", "13811110006", Gbk(u8"张三"), "x", gif, notBmp},
+        {"signature alone", "13811110007", Gbk(u8"张三"), "x", std::string("BM"), notBmp},
+        {"declared size past the part", "13811110008", Gbk(u8"张三"), "x", Bmp(200, 1, 201),
+         notBmp},
+        {"declared size far past the part", "13811110009", Gbk(u8"张三"), "x",
+         Bmp(200, 1, 0xFFFFFFFFu), notBmp},
+        {"declared size 0", "13811110010", Gbk(u8"张三"), "x", Bmp(200, 1, 0), notBmp},
+        {"lower-case signature", "13811110011", Gbk(u8"张三"), "x", "bm" + Bmp(200, 1).substr(2),
+         notBmp},
+        {"31 letters", "13811110012", std::string(31, 'a'), "x", std::nullopt, tooLong},
+        {"16 Chinese characters", "13811110013", sixteen, "x", std::nullopt, tooLong},
+    };
+    for (const auto& r : refusals) {
+        const Reply reply = client->AddRaw(AddPayloadText(r.Phone, r.Name, r.Address), r.Photo);
+        EXPECT_EQ(reply.Code(), 0) << r.What;
+        EXPECT_EQ(reply.Content(), r.Message) << r.What;
+        EXPECT_FALSE(FindByPhone(*client, r.Phone)) << r.What;
+    }
+
+    // Texts on the other calls are checked alike: a search for a name that
+    // is no GBK is not a search for "?".
+    const Reply search =
+        client->Raw("/astulist", Cipher("{\"page\":\"1\",\"pagenum\":\"30\",\"findfield\":\"2\","
+                                        "\"findval\":\"\x81\x7F\"}",
+                                        client->Sid()));
+    EXPECT_EQ(search.Code(), 0);
+    EXPECT_EQ(search.Content(), badText);
+}
+
+TEST_F(DevServer, AddKeepsRawGbkNamesAtTheWidthAndBmpsWithTrailingBytes) {
+    auto client = Demo();
+    std::string fifteen;
+    for (int i = 0; i < 15; ++i) {
+        fifteen += Gbk(u8"欧");
+    }
+    const struct {
+        const char* What;
+        std::string Phone;
+        std::string Name; // raw between the quotes
+        std::string StoredName;
+        std::optional<std::string> Photo;
+    } adds[] = {
+        {"raw GBK bytes", "13822220001", Gbk(u8"张三丰"), Utf8(u8"张三丰"), std::nullopt},
+        {"15 Chinese characters", "13822220002", fifteen, tarvo::cp::GbkToUtf8(fifteen),
+         Bmp(26, 2)},
+        {"30 letters between blanks", "13822220003", "  " + std::string(30, 'a') + " ",
+         std::string(30, 'a'), std::nullopt},
+        {"a BMP with bytes after its declared size", "13822220004", Gbk(u8"李四"), Utf8(u8"李四"),
+         Bmp(300, 4, 250)},
+    };
+    for (const auto& a : adds) {
+        const Reply reply = client->AddRaw(AddPayloadText(a.Phone, a.Name), a.Photo);
+        ASSERT_EQ(reply.Code(), 1) << a.What << ": " << reply.Content();
+        const auto row = FindByPhone(*client, a.Phone);
+        ASSERT_TRUE(row) << a.What;
+        EXPECT_EQ(row->Name, a.StoredName) << a.What;
+        if (a.Photo) {
+            EXPECT_EQ(FromHex(client->Picture(row->Id).Text("Content")), *a.Photo) << a.What;
+        }
+    }
 }
 
 TEST_F(DevServer, ModifyAndDeleteOnlyOwnStudents) {
