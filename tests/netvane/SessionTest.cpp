@@ -3,8 +3,10 @@
 // broken answers.
 #include "SessionTestSupport.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 using namespace Winhttpclass;
@@ -327,6 +329,8 @@ TEST_F(Session, ReceiveTimeoutEndsASilentServer) {
     ASSERT_TRUE(http->SetTimeouts(1000, 1000, 1000, 300));
     // A value below -1 is refused and leaves the timeouts as they were.
     EXPECT_FALSE(http->SetTimeouts(1000, 1000, 1000, -2));
+    EXPECT_EQ(platform::SessionTimeouts(*http->SessionHandle),
+              (std::array<std::int32_t, 4>{1000, 1000, 1000, 300}));
     DebugCapture debug;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(http->Get(server.Url(), cpNone), "");
@@ -336,6 +340,28 @@ TEST_F(Session, ReceiveTimeoutEndsASilentServer) {
     EXPECT_EQ(http->RawHeader, "");
     EXPECT_NE(debug.Text().find("RecvReponse Fail! error:12002"), std::string::npos)
         << debug.Text();
+}
+
+TEST_F(Session, TimeoutsReadBackAsLastAccepted) {
+    using Four = std::array<std::int32_t, 4>;
+    auto http = NewHttp();
+    EXPECT_EQ(platform::SessionTimeouts(*http->SessionHandle), (Four{0, 60000, 30000, 30000}))
+        << "a new session's";
+    const struct {
+        Four set;
+        bool accepted;
+        Four after;
+    } steps[] = {
+        {{1, 2, 3, 4}, true, {1, 2, 3, 4}},
+        {{0, 0, -1, -1}, true, {0, 0, -1, -1}},
+        {{-2, 5, 5, 5}, false, {0, 0, -1, -1}},
+        {{5, 5, 5, INT32_MIN}, false, {0, 0, -1, -1}},
+        {{15000, 15000, 15000, 15000}, true, {15000, 15000, 15000, 15000}},
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(http->SetTimeouts(s.set[0], s.set[1], s.set[2], s.set[3]), s.accepted);
+        EXPECT_EQ(platform::SessionTimeouts(*http->SessionHandle), s.after);
+    }
 }
 
 TEST_F(Session, ReceiveTimeoutAppliesToEachReadOfTheBody) {

@@ -6,6 +6,8 @@
 #include "ServerSide.h"
 #include "Unitcommon.h"
 
+#include <array>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <optional>
@@ -301,6 +303,17 @@ TEST(PrepareHttp, UserAgentAndKeepAliveOnTheWire) {
     for (const auto& r : requests)
         EXPECT_EQ(r.Header("User-Agent"), ClientUserAgent);
     EXPECT_EQ(requests[0].connection, requests[1].connection) << "the connection is kept";
+}
+
+TEST(PrepareHttp, FifteenSecondsForEachOfTheFourTimeouts) {
+    using Four = std::array<std::int32_t, 4>;
+    Winhttpclass::THTTP bare("", "", "", "");
+    ASSERT_NE(Winhttpclass::platform::SessionTimeouts(*bare.SessionHandle),
+              (Four{15000, 15000, 15000, 15000}))
+        << "a new session has other timeouts, so the next check sees PrepareHttp's";
+    auto http = PreparedSession();
+    EXPECT_EQ(Winhttpclass::platform::SessionTimeouts(*http->SessionHandle),
+              (Four{15000, 15000, 15000, 15000}));
 }
 
 TEST(SetSessionCookie, ReplacesEveryCookieWithTheSessionPair) {

@@ -11,6 +11,7 @@
 #include "NetvaneApi.h"
 #include "Stream.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,9 @@ namespace platform {
 class Session;
 class Connection;
 class Request;
+// The timeouts in milliseconds (resolve, connect, send, receive) that the
+// session's later requests run under, as SetTimeouts last accepted them.
+NETVANE_API std::array<std::int32_t, 4> SessionTimeouts(const Session& session);
 } // namespace platform
 
 class NETVANE_API THTTP {

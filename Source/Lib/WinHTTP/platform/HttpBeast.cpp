@@ -242,6 +242,11 @@ bool SetTimeouts(Session& session, const Timeouts& timeouts) {
     return true;
 }
 
+std::array<std::int32_t, 4> SessionTimeouts(const Session& session) {
+    const Timeouts& t = session.state->timeouts;
+    return {t.resolve, t.connect, t.send, t.receive};
+}
+
 void SetUserAgent(Session& session, std::string_view userAgent) {
     if (!HasLineBreak(userAgent))
         session.state->userAgent = std::string(userAgent);

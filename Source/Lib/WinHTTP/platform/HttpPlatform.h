@@ -9,6 +9,9 @@
 // (LastError.h). No Beast or Asio type appears here.
 #pragma once
 
+#include "NetvaneApi.h"
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,6 +72,11 @@ std::unique_ptr<Session> OpenSession(std::string_view userAgent, std::string_vie
 
 // Timeouts for the session's later requests; false when rejected.
 bool SetTimeouts(Session& session, const Timeouts& timeouts);
+
+// The timeouts the session's later requests run under (resolve, connect,
+// send, receive). Exported, and declared again in WinHttpClass.h for callers
+// outside the library.
+NETVANE_API std::array<std::int32_t, 4> SessionTimeouts(const Session& session);
 
 // Replaces the user agent sent with later requests.
 void SetUserAgent(Session& session, std::string_view userAgent);
