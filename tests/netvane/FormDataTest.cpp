@@ -244,6 +244,17 @@ TEST(FormPost, MultipartBodyIsClosedSentAndRedirectSettingIsRestored) {
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ(requests[0].body, TextPart("k", "v") + kClosing);
         EXPECT_EQ(requests.size(), follow ? 2u : 1u);
+        // The head names the boundary that delimits the body.
+        const std::string type = requests[0].Header("Content-Type");
+        EXPECT_EQ(type, "multipart/form-data; boundary=---------------------------7da30d3390726");
+        const std::string boundary = type.substr(type.find("boundary=") + 9);
+        EXPECT_EQ(requests[0].body.rfind("--" + boundary + "\r\n", 0), 0u);
+        EXPECT_TRUE(requests[0].body.ends_with("\r\n--" + boundary + "--\r\n"));
+        // The type is this request's own: the next post goes out URL-encoded.
+        http.Post(server.Url("/plain"), "a=1", cpNone);
+        const auto after = server.Requests();
+        ASSERT_EQ(after.size(), requests.size() + 1);
+        EXPECT_EQ(after.back().Header("Content-Type"), "application/x-www-form-urlencoded");
     }
 }
 
