@@ -1,8 +1,10 @@
 // The cookie store: Set-Cookie texts in, the Cookie header value out.
 #include "CookieMgr_u.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,11 +75,38 @@ TEST(CookieStore, TurnsCookieTextsIntoTheCookieHeader) {
         EXPECT_EQ(Feed(c.texts), c.header) << c.what;
 }
 
+// Sets TZ for its life and puts the old value back.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ"))
+            FOld = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~TimeZone() {
+        if (FOld)
+            ::setenv("TZ", FOld->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::optional<std::string> FOld;
+};
+
 TEST(CookieStore, ExpiryIsJudgedAgainstTheCurrentTime) {
-    // An hour either side of now, whatever the machine's time zone.
-    EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(-3600)}), "");
-    EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(3600)}), "a=2");
-    EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(-24 * 3600)}), "");
+    // An hour either side of now, in zones east and west of Greenwich: a
+    // date read as local time would move by eight hours in one of them.
+    for (const char* zone : {"CST-8", "PST8PDT,M3.2.0,M11.1.0", "UTC0"}) {
+        const TimeZone tz(zone);
+        EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(-3600)}), "") << zone;
+        EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(3600)}), "a=2") << zone;
+        EXPECT_EQ(Feed({"a=1", "a=2; expires=" + HttpDateFromNow(-24 * 3600)}), "") << zone;
+    }
 }
 
 TEST(CookieStore, ExpiryAppliesOnlyToItsOwnText) {
