@@ -103,7 +103,10 @@ void TStuGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     if (index.column() == 0 && index.model()->rowCount() > 0) {
         const QString number = QString::number(recNo);
-        const int width = option.rect.width();
+        // The column's width, grid line included, as the formula counts it.
+        const auto* table = qobject_cast<const QTableView*>(option.widget);
+        const int width =
+            table != nullptr ? table->columnWidth(index.column()) : option.rect.width();
         const int x = option.rect.left() + (width - 6 * static_cast<int>(number.size())) / 2;
         const int y = option.rect.top() + 2;
         QFont font = cell.font;

@@ -364,10 +364,6 @@ void TestStudentList::gridDrawing() {
 }
 
 void TestStudentList::gridRowNumbers() {
-    // Known fault, reported: StuGrid.cpp centres the number on the painted
-    // cell's width, which lacks the grid line (29 instead of the column's 30),
-    // so every number lands one pixel left of (30 - 6 * digits) / 2.
-    QSKIP("the row numbers are drawn one pixel left of their place (StuGrid.cpp)");
     const TDemoServer server;
     const auto form = OpenLoggedIn(server.BaseUrl());
     const QTableView& grid = *form->DBGridDB;
