@@ -8,6 +8,7 @@
 #include "UnitUpdateInfo.h"
 #include "Unitcommon.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -188,9 +189,10 @@ TEST_P(VersionCheckTest, AsksWarnsAndStopsAsTheServerSays) {
     Dialog->FServerUrl = server.BaseUrl();
     Type(QString::fromLatin1(DemoAccount), QString::fromLatin1(DemoPassword));
 
+    bool enabledDuringBox = true;
     TModalScript script;
     if (c.Icon != QMessageBox::NoIcon)
-        script.Box(c.Answer);
+        script.Box(c.Answer, [&] { enabledDuringBox = Button()->isEnabled(); });
     QString noticeUrl;
     QString noticeCode;
     if (c.NoticeOpens)
@@ -209,6 +211,7 @@ TEST_P(VersionCheckTest, AsksWarnsAndStopsAsTheServerSays) {
         EXPECT_EQ(box.Title, Q(u8"提示"));
         EXPECT_EQ(box.Icon, c.Icon);
         EXPECT_EQ(box.Text, Q(c.Text));
+        EXPECT_FALSE(enabledDuringBox); // the attempt is still under way
         EXPECT_EQ(box.Buttons, c.Icon == QMessageBox::Question
                                    ? QMessageBox::Yes | QMessageBox::No
                                    : QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -411,6 +414,7 @@ TEST_P(LoginAnswerTest, ShowsAndLogsAndKeepsTheDialogOpen) {
     EXPECT_TRUE(Dialog->isVisible());
     EXPECT_TRUE(Dialog->FGUID.empty());
     EXPECT_TRUE(Button()->isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // the wait cursor is gone
     EXPECT_EQ(Account()->text(), QString::fromLatin1(DemoAccount));
     EXPECT_EQ(Password()->text(), QString::fromLatin1(DemoPassword));
 }

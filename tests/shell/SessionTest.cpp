@@ -8,6 +8,7 @@
 #include "Unitcommon.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <gmock/gmock.h>
@@ -67,6 +68,7 @@ TEST_F(MainWindowTest, SuccessfulLoginFillsTheMainWindow) {
     EXPECT_EQ(Main->TimerHeartBeat.interval(), 600000);
     EXPECT_TRUE(Main->isVisible());
     EXPECT_FALSE(Main->LoginDialog().isVisible());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); // the wait cursor is gone
     // The first page of the demo agent's 45 students.
     EXPECT_EQ(Main->DataSource1.rowCount(), 30);
     EXPECT_EQ(Main->FCurPage, 1);
@@ -94,6 +96,7 @@ TEST_F(MainWindowTest, ConfirmedHeartbeatKeepsTheSession) {
 
 // What the re-login dialog showed when it came up.
 struct SReloginSeen {
+    bool HeartbeatStopped = false;
     QString Account;
     bool ReadOnly = false;
     bool FaceColour = false;
@@ -122,7 +125,8 @@ TEST_P(ReloginTest, LostSessionBringsBackTheLoginWithTheAccountFixed) {
 
     SReloginSeen seen;
     SReloginSeen afterRefusal;
-    const auto look = [](TFormAdminLogin& dialog, SReloginSeen& into) {
+    const auto look = [this](TFormAdminLogin& dialog, SReloginSeen& into) {
+        into.HeartbeatStopped = !Main->TimerHeartBeat.isActive();
         auto* account = Child<QLineEdit>(dialog, "EditUserName");
         into.Account = account->text();
         into.ReadOnly = account->isReadOnly();
@@ -164,6 +168,7 @@ TEST_P(ReloginTest, LostSessionBringsBackTheLoginWithTheAccountFixed) {
 
     EXPECT_TRUE(script.Done());
     EXPECT_THAT(script.Unexpected(), IsEmpty());
+    EXPECT_TRUE(seen.HeartbeatStopped);
     EXPECT_EQ(seen.Account, QString::fromLatin1(DemoAccount));
     EXPECT_TRUE(seen.ReadOnly);
     EXPECT_TRUE(seen.FaceColour);
