@@ -7,7 +7,7 @@
 
 #include <string>
 
-class TFormAdminLogin : public TFormAdminBase, private Ui::TFormAdminLogin {
+class TFormAdminLogin : public TFormAdminBase, public Ui::TFormAdminLogin {
     Q_OBJECT
 
 public:

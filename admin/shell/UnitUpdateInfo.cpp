@@ -36,9 +36,11 @@ void TFormUpdateInfo::FormShow() {
         edtUpgradeCode->hide();
         BitBtnCopy->hide();
         ButtonLogin->move(ButtonLogin->x(), 68);
-        // 135 pixels high with the frame: the code row's place is gone.
-        const int frameHeight = frameGeometry().height() - geometry().height();
-        setFixedSize(width(), 135 - frameHeight);
+        // The code row's 28 pixels go with it: 135 pixels high in all with
+        // the usual caption and borders, whatever the frame is known to be
+        // at this point.
+        const int rowsRemoved = 96 - 68;
+        setFixedSize(width(), height() - rowsRemoved);
     }
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-class TFormUpdateInfo : public QDialog, private Ui::TFormUpdateInfo {
+class TFormUpdateInfo : public QDialog, public Ui::TFormUpdateInfo {
     Q_OBJECT
 
 public:

@@ -6,7 +6,7 @@
 
 #include <string>
 
-class TFormUserinfo : public TFormBase, private Ui::TFormUserinfo {
+class TFormUserinfo : public TFormBase, public Ui::TFormUserinfo {
     Q_OBJECT
 
 public:

@@ -131,6 +131,7 @@ void SetUpStudentGrid(QTableView* grid, TStuListModel* model, TStuGridDelegate* 
     grid->setTextElideMode(Qt::ElideNone);
     grid->verticalHeader()->hide();
     grid->verticalHeader()->setDefaultSectionSize(20);
+    grid->horizontalHeader()->setMinimumSectionSize(20); // column 0 is 30 wide
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     grid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     for (std::size_t c = 0; c < Columns.size(); ++c)

@@ -128,10 +128,7 @@ TEST_F(Verbs, PostIntoAStreamPutsBackAutoRedirectChangedWhileItRan) {
     }
 }
 
-// DISABLED_: THTTP::Post(url, data, stream) in Source/Lib/WinHTTP/Verbs.cpp
-// puts AutoRedirect back by a plain assignment after the request, which an
-// exception from the stream skips.
-TEST_F(Verbs, DISABLED_PostIntoAStreamPutsBackAutoRedirectWhenTheStreamThrows) {
+TEST_F(Verbs, PostIntoAStreamPutsBackAutoRedirectWhenTheStreamThrows) {
     ScriptedServer server([](const ReceivedRequest&) { return Ok("body"); });
     auto http = NewHttp();
     http->AutoRedirect = false;

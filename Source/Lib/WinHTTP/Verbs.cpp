@@ -102,7 +102,12 @@ std::string THTTP::Post(const std::string& url, const void* dataPtr, std::uint32
 
 std::uint32_t THTTP::Post(const std::string& url, const std::string& data, TStream& stream,
                           TCodePage /*codePage*/) {
-    const bool autoRedirect = AutoRedirect;
+    // AutoRedirect is put back after the request, also when the stream throws.
+    struct RestoreRedirect {
+        THTTP& Http;
+        bool Saved;
+        ~RestoreRedirect() { Http.AutoRedirect = Saved; }
+    } restore{*this, AutoRedirect};
     {
         RequestEnd end(*this);
         const auto length = static_cast<std::uint32_t>(data.size());
@@ -112,7 +117,6 @@ std::uint32_t THTTP::Post(const std::string& url, const std::string& data, TStre
             RecvContentToStream(stream);
         }
     }
-    AutoRedirect = autoRedirect;
     return ReceivedBytes;
 }
 
