@@ -2,13 +2,20 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QLocalSocket>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr char Knock[] = "raise\n";
-constexpr int SocketWaitMs = 2000;
+constexpr int KnockWaitMs = 500;
 
 QString Scope() {
     const QByteArray display =
@@ -16,60 +23,106 @@ QString Scope() {
     return QString::number(getuid()) + '-' + QString::fromLocal8Bit(display);
 }
 
-// The user's runtime folder, else the temporary one (the lock's name holds
-// the user anyway).
+// The user's runtime folder, else the temporary one (the names hold the
+// user anyway).
 QString RuntimeFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     return runtime.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(runtime);
 }
 
+// The address of the socket file `path`; false when the path is too long.
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+class TFd {
+public:
+    explicit TFd(int fd) : FFd(fd) {}
+    ~TFd() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return FFd; }
+    int Release() { return std::exchange(FFd, -1); }
+
+private:
+    int FFd;
+};
+
 } // namespace
 
 TSingleInstance::TSingleInstance(const QString& name) {
-    // Socket names are short: the scope goes in as a hash.
+    // Socket paths are short: the scope goes in as a hash.
     const QByteArray hash =
         QCryptographicHash::hash(Scope().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    FName = name + '-' + QString::fromLatin1(hash);
+    FBase = RuntimeFolder() + '/' + name + '-' + QString::fromLatin1(hash);
 }
 
 TSingleInstance::~TSingleInstance() {
-    if (FServer)
-        FServer->close();
+    FNotifier.reset();
+    if (FListener >= 0) {
+        ::close(FListener);
+        ::unlink((FBase + ".sock").toLocal8Bit().constData());
+    }
 }
 
 bool TSingleInstance::Acquire() {
-    FLock = std::make_unique<QLockFile>(RuntimeFolder() + '/' + FName + ".lock");
+    FLock = std::make_unique<QLockFile>(FBase + ".lock");
     // Only a dead owner makes the lock stale, never its age.
     FLock->setStaleLockTime(0);
     if (!FLock->tryLock(0))
         return false;
-    FServer = std::make_unique<QLocalServer>();
-    FServer->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket file left by a crashed instance would block the listen.
-    QLocalServer::removeServer(FName);
-    FServer->listen(FName);
-    connect(FServer.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = FServer->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (socket->readAll().startsWith(QByteArray(Knock).trimmed()) && FHandler)
-                    FHandler();
-                socket->disconnectFromServer();
-            });
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    });
+
+    // The lock is ours: a socket file left by a crashed instance goes.
+    const std::string path = (FBase + ".sock").toStdString();
+    sockaddr_un address{};
+    if (!SocketAddress(path, address))
+        return true;
+    ::unlink(path.c_str());
+    TFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (listener.Get() < 0 ||
+        ::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return true; // without the socket the program still runs; it only cannot be raised
+    ::chmod(path.c_str(), S_IRUSR | S_IWUSR);
+    if (::listen(listener.Get(), 4) != 0)
+        return true;
+    FListener = listener.Release();
+    FNotifier = std::make_unique<QSocketNotifier>(FListener, QSocketNotifier::Read);
+    connect(FNotifier.get(), &QSocketNotifier::activated, this, &TSingleInstance::Answer);
     return true;
 }
 
-bool TSingleInstance::NotifyRunning() {
-    QLocalSocket socket;
-    socket.connectToServer(FName);
-    if (!socket.waitForConnected(SocketWaitMs))
+void TSingleInstance::Answer() {
+    for (;;) {
+        const TFd peer(::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC));
+        if (peer.Get() < 0)
+            return;
+        // The knock is written at once; a peer that says nothing is dropped.
+        pollfd wait{peer.Get(), POLLIN, 0};
+        char text[sizeof Knock] = {};
+        if (::poll(&wait, 1, KnockWaitMs) == 1 &&
+            ::read(peer.Get(), text, sizeof text - 1) == static_cast<ssize_t>(sizeof Knock - 1) &&
+            std::strcmp(text, Knock) == 0 && FHandler)
+            FHandler();
+    }
+}
+
+bool TSingleInstance::NotifyRunning() const {
+    sockaddr_un address{};
+    if (!SocketAddress((FBase + ".sock").toStdString(), address))
         return false;
-    socket.write(Knock);
-    const bool written = socket.waitForBytesWritten(SocketWaitMs);
-    socket.disconnectFromServer();
-    return written;
+    const TFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (socket.Get() < 0 ||
+        ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    return ::write(socket.Get(), Knock, sizeof Knock - 1) == static_cast<ssize_t>(sizeof Knock - 1);
 }
 
 void TSingleInstance::OnKnock(std::function<void()> handler) {

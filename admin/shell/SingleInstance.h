@@ -1,11 +1,11 @@
 // One running instance per user and display. The first instance holds a
 // lock file and listens on a local socket; a later start finds the lock
-// taken, asks the first to come forward and ends.
+// taken, knocks on the socket so that the first comes forward, and ends.
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -17,20 +17,23 @@ public:
     // `name` identifies the program; the user and the display are added.
     explicit TSingleInstance(const QString& name);
     ~TSingleInstance() override;
+    TSingleInstance(const TSingleInstance&) = delete;
+    TSingleInstance& operator=(const TSingleInstance&) = delete;
 
     // True when this process is the first instance. A stale lock left by a
     // crashed instance is taken over.
     bool Acquire();
     // Asks the running instance to come forward; true when it was told.
-    bool NotifyRunning();
+    bool NotifyRunning() const;
     // Called in the first instance whenever a later start knocks.
     void OnKnock(std::function<void()> handler);
 
-    QString ServerName() const { return FName; }
-
 private:
-    QString FName;
+    void Answer();
+
+    QString FBase; // folder and name, without the ".lock" or ".sock"
     std::unique_ptr<QLockFile> FLock;
-    std::unique_ptr<QLocalServer> FServer;
+    int FListener = -1;
+    std::unique_ptr<QSocketNotifier> FNotifier;
     std::function<void()> FHandler;
 };
