@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
+#include <QShowEvent>
 
 TFormBase::TFormBase(QWidget* parent) : QDialog(parent) {
     setWindowTitle(ToQ(Gbk(u8"Quorvi管理系统")));
@@ -32,6 +33,14 @@ void TFormBase::HandleNavKey(QWidget* /*sender*/, int key, Qt::KeyboardModifiers
         break;
     default:
         break;
+    }
+}
+
+void TFormBase::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!FShown && !event->spontaneous()) {
+        FShown = true;
+        FormShow();
     }
 }
 

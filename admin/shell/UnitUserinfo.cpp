@@ -8,8 +8,6 @@
 #include "Unitfunction.h"
 #include "WinHttpClass.h"
 
-#include <QShowEvent>
-
 TFormUserinfo* FormUserinfo = nullptr;
 
 TFormUserinfo::TFormUserinfo(QWidget* parent) : TFormBase(parent) {
@@ -23,14 +21,6 @@ TFormUserinfo::TFormUserinfo(QWidget* parent) : TFormBase(parent) {
 TFormUserinfo::~TFormUserinfo() {
     if (FormUserinfo == this)
         FormUserinfo = nullptr;
-}
-
-void TFormUserinfo::showEvent(QShowEvent* event) {
-    TFormBase::showEvent(event);
-    if (!FShown && !event->spontaneous()) {
-        FShown = true;
-        FormShow();
-    }
 }
 
 void TFormUserinfo::FormShow() {

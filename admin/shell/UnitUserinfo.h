@@ -15,13 +15,7 @@ public:
 
     std::string FServerUrl;
 
-    void FormShow();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    bool FShown = false;
+    void FormShow() override;
 };
 
 // The account window while it is open.

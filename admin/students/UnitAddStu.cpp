@@ -11,7 +11,6 @@
 #include "WinHttpClass.h"
 
 #include <QPixmap>
-#include <QShowEvent>
 
 TFormAddStu* FormAddStu = nullptr;
 
@@ -45,14 +44,6 @@ TFormAddStu::~TFormAddStu() {
     TimerRead.stop();
     if (FormAddStu == this)
         FormAddStu = nullptr;
-}
-
-void TFormAddStu::showEvent(QShowEvent* event) {
-    TFormBase::showEvent(event);
-    if (!FShown && !event->spontaneous()) {
-        FShown = true;
-        FormShow();
-    }
 }
 
 void TFormAddStu::FormShow() {

@@ -25,7 +25,7 @@ public:
     std::string FServerUrl;
     QTimer TimerRead;
 
-    void FormShow();
+    void FormShow() override;
     void ToolbarBtnReadClick();
     void TimerReadTimer();
     void ReadIDCard();
@@ -33,14 +33,10 @@ public:
     void BtnModifyClick();
     void LoadPic();
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     // The trimmed phone number, or the message that refuses it.
     std::string CheckedAccount(std::string& message) const;
     void ClearPicture();
-    bool FShown = false;
 };
 
 // The editor while it is open.

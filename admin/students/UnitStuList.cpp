@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <exception>
 
 TFormStuList* FormStuList = nullptr;
@@ -93,14 +92,6 @@ TFormStuList::~TFormStuList() {
         Gbk(u8"结束程序，FUserName: ") + FUserName + Gbk(u8"; FGUID：") + FGUID);
     if (FormStuList == this)
         FormStuList = nullptr;
-}
-
-void TFormStuList::showEvent(QShowEvent* event) {
-    if (!FShown && !event->spontaneous()) {
-        FShown = true;
-        FormShow();
-    }
-    TFormBase::showEvent(event);
 }
 
 void TFormStuList::FormShow() {

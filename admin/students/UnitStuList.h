@@ -37,7 +37,7 @@ public:
     // The login dialog, kept from creation to destruction.
     TFormAdminLogin& LoginDialog() { return *FLogin; }
 
-    void FormShow();
+    void FormShow() override;
     void BtnStuListClick();
     void InitDBGrid();
     void ChangePage(int step);
@@ -55,7 +55,6 @@ public:
     void BringToFront();
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
 
@@ -68,7 +67,6 @@ private:
     std::unique_ptr<TFormAdminLogin> FLogin;
     std::unique_ptr<TPowerRequest> FPower;
     TStuGridDelegate FDelegate;
-    bool FShown = false;
 };
 
 // The main window while it exists.
