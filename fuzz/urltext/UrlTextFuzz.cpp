@@ -103,9 +103,7 @@ bool StartsNoCase(std::u16string_view text, std::u16string_view prefix) {
 }
 
 void Url(std::string_view bytes) {
-    std::u16string url = Wide(bytes);
-    if (bytes.size() > 0 && bytes[0] == 'h')
-        url.insert(0, u"http://"); // most inputs get a scheme
+    const std::u16string url = Wide(bytes);
     std::u16string host;
     std::u16string path;
     std::uint16_t port = 0;
