@@ -1,8 +1,8 @@
 // The configuration reader on arbitrary files. The input is written as
 // Conf/Tarvo.conf of an installation made once in a fresh temporary folder.
 // Every read gives a value of at most 2047 bytes without line breaks, the
-// default address whenever it says so, and a base URL made from that value.
-// The first byte picks one more check:
+// default address whenever it says so. The first byte picks one more check:
+//   - the server host and base URL readers agree with it;
 //   - a section of another name after the text changes nothing;
 //   - a "[default]" section with the key put before the text decides alone.
 // Point TMPDIR at a memory file system: rewriting a file on disk for every
@@ -72,10 +72,14 @@ SServerHost Read(const Installation& inst, std::string_view conf) {
     Check(got.Value.find('\n') == std::string::npos);
     if (got.IsDefault)
         Check(got.Value == DefaultServerHost);
+    return got;
+}
+
+// The two readers built on ReadServerHost agree with it.
+void CheckReaders(const Installation& inst, const SServerHost& got) {
     Check(GetServerHost(inst.Program()) == got.Value);
     const std::string base = GetServerBaseUrl(inst.Program());
     Check(base == (got.IsDefault || got.Value.empty() ? got.Value : got.Value + ServerPort));
-    return got;
 }
 
 // A host name from the input: letters, digits, dots and hyphens only.
@@ -96,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view conf(reinterpret_cast<const char*>(data + 1), size - 1);
     switch (data[0] % 3) {
     case 0:
-        (void)Read(inst, conf);
+        CheckReaders(inst, Read(inst, conf));
         break;
     case 1: {
         const SServerHost plain = Read(inst, conf);
