@@ -238,13 +238,31 @@ TEST_F(Verbs, ContentDecodeChoosesTheCodePage) {
         {"no charset anywhere", "text/html", "<p>plain</p>", cpNone, "<p>plain</p>"},
         {"invalid utf-8 gives empty text", "text/html; charset=utf-8", gbkZhong, cpUTF8, ""},
     };
-    auto http = NewHttp();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        http->RawHeader = "HTTP/1.1 200 OK\r\nDate: Tue, 14 Feb 2017 15:53:11 GMT\r\n";
+    // Each case is answered at "/<index>" with its Content-Type and body.
+    ScriptedServer server([&](const ReceivedRequest& r) {
+        const Case& c = cases[std::stoul(r.target.substr(1))];
+        HeaderList headers = {{"Date", "Tue, 14 Feb 2017 15:53:11 GMT"}};
         if (!c.contentType.empty())
-            http->RawHeader += "Content-Type: " + c.contentType + "\r\n";
-        http->RawHeader += "\r\n";
+            headers.emplace_back("Content-Type", c.contentType);
+        return Ok(c.body, headers);
+    });
+    auto http = NewHttp();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string url = server.Url("/" + std::to_string(i));
+        // While the request is open, its own header decides, whatever the
+        // caller did to RawHeader.
+        ASSERT_TRUE(http->SendRequest(url, "GET", 0));
+        ASSERT_TRUE(http->RecvReponse());
+        http->RawHeader = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=big5\r\n\r\n";
+        EXPECT_EQ(http->ContentDecode(c.body, cpAuto), c.text);
+        EXPECT_EQ(http->CodePage, c.expected);
+        http->DoRequestEnd(true);
+        // Get decodes the answer it read.
+        EXPECT_EQ(http->Get(url, cpAuto), c.text);
+        EXPECT_EQ(http->CodePage, c.expected);
+        // Called after the request ended, the head kept in RawHeader decides.
         EXPECT_EQ(http->ContentDecode(c.body, cpAuto), c.text);
         EXPECT_EQ(http->CodePage, c.expected);
     }

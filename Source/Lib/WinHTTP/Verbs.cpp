@@ -182,9 +182,17 @@ std::string THTTP::ContentDecode(const std::string& content, TCodePage codePage)
         return CodePageDec(content, CodePage);
     }
     CodePage = cpNone;
-    // The charset named in the Content-Type header wins.
+    // The charset named in the Content-Type header wins: the header of the
+    // request being read, or, once that request has ended, of the head kept
+    // in RawHeader.
+    std::string contentType;
+    if (RequestHandle) {
+        platform::HeaderValue(*RequestHandle, "Content-Type", 0, contentType);
+        contentType = Lower(contentType);
+    } else {
+        contentType = GetSubStr(Lower(RawHeader), "\ncontent-type:", "\r");
+    }
     std::string match;
-    const std::string contentType = GetSubStr(Lower(RawHeader), "\ncontent-type:", "\r");
     if (const auto at = contentType.find("charset="); at != std::string::npos) {
         match = contentType.substr(at);
     } else {
