@@ -92,10 +92,12 @@ void AsPlainText(std::string_view text, std::string_view key, Aes::TKeyBit bits,
     Check(Aes::DecryptString(cipher, key, bits) == padded);
     Check(Aes::HexToStr(Aes::StrToHex(text)) == text);
 
+    // The payload functions use the same key with 128 bits.
+    if (bits != Aes::kb128)
+        return;
     std::string enciphered;
     Check(EncryptPayload(std::string(text), prefix, enciphered));
-    if (bits == Aes::kb128)
-        Check(enciphered == cipher);
+    Check(enciphered == cipher);
     std::string back = "untouched";
     Check(DecryptPayload(enciphered, prefix, back));
     Check(back == text.substr(0, text.find('\0')));

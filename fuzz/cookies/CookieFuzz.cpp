@@ -1,8 +1,9 @@
-// The cookie store on Set-Cookie texts, one per input line. After every text
-// the store must hold distinct names (ignoring case), each entry a non-empty
-// name, "=" and a non-empty value without ";", and the Cookie header must be
-// the entries joined with "; ". A plain "name=value" text is stored as given;
-// a past expiry or an empty value deletes the pair, a future expiry keeps it.
+// The cookie store on Set-Cookie texts, one per input line. A plain
+// "name=value" text is stored as given. After the texts the store must hold
+// distinct names (ignoring case), each entry a non-empty name, "=" and a
+// non-empty value without ";", and the Cookie header must be the entries
+// joined with "; ". Then a pair made from the input is stored, kept by a
+// future expiry, and deleted by a past one and by an empty value.
 // The store knows no hosts or paths: one Cookie header serves every URL.
 //   cookies_fuzz -runs=10000000 fuzz/cookies/seeds CORPUS
 #include "CookieMgr_u.h"
@@ -51,7 +52,7 @@ void Check(bool ok) {
         __builtin_trap();
 }
 
-// The shape every store must have.
+// The shape every store must have, each entry found by its own name.
 void CheckStore(const TCookieMgr& store) {
     std::string joined;
     std::vector<std::string> names;
@@ -118,7 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             end = input.size();
         const std::string line(input.substr(start, end - start));
         store.AddCookieSrc(line);
-        CheckStore(store);
         if (IsPlainPair(line)) {
             const std::string name = line.substr(0, line.find('='));
             const long index = store.IndexOfName(name);
@@ -126,6 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         start = end + 1;
     }
+
+    CheckStore(store);
 
     // A pair made from the input is stored, kept by a future expiry, and
     // deleted by a past one and by an empty value.
