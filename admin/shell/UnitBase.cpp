@@ -36,12 +36,14 @@ void TFormBase::HandleNavKey(QWidget* /*sender*/, int key, Qt::KeyboardModifiers
     }
 }
 
-void TFormBase::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!FShown && !event->spontaneous()) {
+void TFormBase::setVisible(bool visible) {
+    // Before the show itself: what FormShow hides or fills in is laid out
+    // once, and the main window's layout and fonts wait until its login ends.
+    if (visible && !FShown && !isVisible()) {
         FShown = true;
         FormShow();
     }
+    QDialog::setVisible(visible);
 }
 
 void TFormBase::FocusEdit(QLineEdit* edit) {

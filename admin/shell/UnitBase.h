@@ -22,14 +22,15 @@ public:
     void HandleNavKey(QWidget* sender, int key, Qt::KeyboardModifiers shift);
     // Focus to the edit box with all of its text selected.
     void FocusEdit(QLineEdit* edit);
-    // Runs once, when the window is first shown and before it is on screen.
+    // Runs once, when the window is first shown, before it is laid out and
+    // put on screen.
     virtual void FormShow() {}
+    void setVisible(bool visible) override;
 
 protected:
     // Routes the key-down events of `controls` to HandleNavKey.
     void BindNavKeys(std::initializer_list<QWidget*> controls);
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     // Centres the window on the screen, or on `over` when given.
     void CentreOn(const QWidget* over = nullptr);
 

@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <exception>
 
 TFormStuList* FormStuList = nullptr;
@@ -49,6 +50,9 @@ TFormStuList::TFormStuList(QWidget* parent) : TFormBase(parent), DataSource1(Cli
     FLogin = std::make_unique<TFormAdminLogin>();
     FPower = std::make_unique<TPowerRequest>();
 
+    // The column titles come up with the window: measuring them loads a
+    // bold face that the login does not need.
+    DBGridDB->horizontalHeader()->hide();
     SetUpStudentGrid(DBGridDB, &DataSource1, &FDelegate);
     cb_SearchType->setCurrentIndex(0);
     lblUpInfo->setStyleSheet(lblUpInfo->styleSheet() + " color: rgb(0, 73, 188);");
@@ -96,6 +100,7 @@ TFormStuList::~TFormStuList() {
 
 void TFormStuList::FormShow() {
     FLogin->ShowLoginDialog(FUserName, FGUID);
+    DBGridDB->horizontalHeader()->show();
     if (!FGUID.empty())
         TimerHeartBeat.start();
     LabelUserAccount->setText(FUserName.empty() ? QStringLiteral("        ")
