@@ -93,7 +93,8 @@ for package in "${!deb[@]}"; do
   [ "$(field "$package" Version)" = "$version-1" ] || fail "$package: version $(field "$package" Version)"
 done
 admin_depends=$(field tarvo-admin Depends)
-for dependency in "fonts-noto-cjk | fonts-wqy-microhei" "libqt6widgets6 " "libspdlog" "libssl3 "; do
+for dependency in "fonts-noto-cjk | fonts-wqy-microhei" "libqt6widgets6 " "libspdlog" "libssl3 " \
+  "libopencc1.1"; do
   [[ $admin_depends == *"$dependency"* ]] || fail "tarvo-admin does not depend on $dependency: $admin_depends"
 done
 # Its own copy of the library serves it, not the libnetvane package.
@@ -101,6 +102,8 @@ done
 for package in libnetvane tarvo-devserver; do
   [[ $(field $package Depends) == *"libssl3 "* ]] || fail "$package: Depends $(field $package Depends)"
 done
+# Loaded on first use, so named by hand.
+[[ $(field libnetvane Depends) == *"libopencc1.1"* ]] || fail "libnetvane: Depends $(field libnetvane Depends)"
 [ "$(field libnetvane-dev Depends)" = "libnetvane (= $version-1)" ] ||
   fail "libnetvane-dev: Depends $(field libnetvane-dev Depends)"
 [ "$(dpkg-deb -I "${deb[tarvo-admin]}" conffiles)" = "/opt/tarvo/Conf/Tarvo.conf" ] ||
