@@ -11,7 +11,7 @@ packages=(
   libopencc-dev opencc duktape-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev
   clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   fonts-noto-cjk fonts-dejavu-core
   xvfb xauth xdotool imagemagick x11-apps dbus
   desktop-file-utils dpkg-dev file librsvg2-bin

@@ -1,35 +1,35 @@
 #include "Artwork.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QPainter>
-#include <QSvgRenderer>
-
-namespace {
-
-QPixmap Render(const QString& resource, QSize size) {
-    QSvgRenderer renderer(resource);
-    QPixmap pixmap(size);
-    pixmap.fill(Qt::transparent);
-    if (!renderer.isValid())
-        return pixmap;
-    QSizeF picture = renderer.defaultSize();
-    picture.scale(size, Qt::KeepAspectRatio);
-    const QRectF target((size.width() - picture.width()) / 2,
-                        (size.height() - picture.height()) / 2, picture.width(), picture.height());
-    QPainter painter(&pixmap);
-    renderer.render(&painter, target);
-    return pixmap;
-}
-
-} // namespace
 
 QPixmap BannerPixmap(QSize size) {
-    return Render(QStringLiteral(":/tarvo/banner.svg"), size);
+    const bool sharp = qApp->devicePixelRatio() > 1.0;
+    QPixmap banner(sharp ? QStringLiteral(":/tarvo/banner@2x.png")
+                         : QStringLiteral(":/tarvo/banner.png"));
+    banner.setDevicePixelRatio(sharp ? 2.0 : 1.0);
+    if (banner.isNull() || banner.deviceIndependentSize().toSize() == size)
+        return banner;
+    // Another size: scaled in proportion and centred on a clear ground.
+    const qreal ratio = banner.devicePixelRatio();
+    const QPixmap scaled =
+        banner.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmap fitted(size * ratio);
+    fitted.setDevicePixelRatio(ratio);
+    fitted.fill(Qt::transparent);
+    QPainter painter(&fitted);
+    const QSizeF drawn = scaled.deviceIndependentSize();
+    painter.drawPixmap(
+        QPointF((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2), scaled);
+    return fitted;
 }
 
 QIcon ProgramIcon() {
-    // The SVG icon engine draws each size when it is first asked for.
-    return QIcon(QStringLiteral(":/tarvo/tarvo.svg"));
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/tarvo/tarvo-%1.png").arg(side), QSize(side, side));
+    return icon;
 }
 
 void InstallFontSubstitutes() {

@@ -5,7 +5,8 @@
 #include <QPixmap>
 #include <QSize>
 
-// The banner drawn to fit `size`, centred and scaled in proportion.
+// The banner for `size` (its own 398 x 80, or scaled in proportion and
+// centred), sharp on a high-density screen.
 QPixmap BannerPixmap(QSize size);
 QIcon ProgramIcon();
 // Maps the font families the windows name to families Debian installs.
