@@ -2,12 +2,24 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QImageReader>
 #include <QPainter>
+
+namespace {
+
+// A PNG of the resources. Named as PNG and not guessed: guessing would load
+// every image plugin to ask it.
+QPixmap Png(const QString& name) {
+    QImageReader reader(QStringLiteral(":/tarvo/") + name, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImageReader(&reader);
+}
+
+} // namespace
 
 QPixmap BannerPixmap(QSize size) {
     const bool sharp = qApp->devicePixelRatio() > 1.0;
-    QPixmap banner(sharp ? QStringLiteral(":/tarvo/banner@2x.png")
-                         : QStringLiteral(":/tarvo/banner.png"));
+    QPixmap banner = Png(sharp ? QStringLiteral("banner@2x.png") : QStringLiteral("banner.png"));
     banner.setDevicePixelRatio(sharp ? 2.0 : 1.0);
     if (banner.isNull() || banner.deviceIndependentSize().toSize() == size)
         return banner;
@@ -28,7 +40,7 @@ QPixmap BannerPixmap(QSize size) {
 QIcon ProgramIcon() {
     QIcon icon;
     for (const int side : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/tarvo/tarvo-%1.png").arg(side), QSize(side, side));
+        icon.addPixmap(Png(QStringLiteral("tarvo-%1.png").arg(side)));
     return icon;
 }
 

@@ -1,6 +1,7 @@
 // The login dialog on its own: the checks of what the agent typed, the
 // version check, the public address, the login call's answers and the
 // keyboard.
+#include "Artwork.h"
 #include "Encryptpwd.h"
 #include "Json.h"
 #include "ShellSupport.h"
@@ -547,6 +548,31 @@ TEST_F(LoginDialogTest, KeyboardAloneLogsIn) {
     EXPECT_EQ(Dialog->FUserName, DemoAccount);
     EXPECT_EQ(Dialog->FGUID.size(), 36U);
     EXPECT_THAT(server.Paths(), ElementsAre("/aupdateinfo", "/agetclientip", "/alogin"));
+}
+
+// --- artwork -----------------------------------------------------------------
+
+// The banner and the icon are PNGs drawn at build time: a missing or blank
+// picture would show as an empty header or no icon.
+TEST_F(LoginDialogTest, BannerAndIconArePainted) {
+    const QPixmap banner = BannerPixmap(QSize(398, 80));
+    ASSERT_FALSE(banner.isNull());
+    EXPECT_EQ(banner.deviceIndependentSize().toSize(), QSize(398, 80));
+    const QImage image = banner.toImage();
+    // The banner's sky is blue: sample its left part, where no drawing is.
+    const QColor sky = image.pixelColor(image.width() / 20, image.height() / 4);
+    EXPECT_GT(sky.blue(), sky.red() + 60) << sky.name().toStdString();
+
+    const QPixmap fitted = BannerPixmap(QSize(200, 80));
+    EXPECT_EQ(fitted.deviceIndependentSize().toSize(), QSize(200, 80));
+
+    const QIcon icon = ProgramIcon();
+    for (const int side : {16, 32, 256}) {
+        SCOPED_TRACE(side);
+        const QImage drawn = icon.pixmap(QSize(side, side)).toImage();
+        ASSERT_EQ(drawn.size(), QSize(side, side));
+        EXPECT_GT(qAlpha(drawn.pixel(side / 2, side / 2)), 0);
+    }
 }
 
 } // namespace
