@@ -73,6 +73,10 @@ std::array<std::int32_t, 4> SessionTimeouts(const Session& session) {
     return {t.resolve, t.connect, t.send, t.receive};
 }
 
+void UseMemoryTransport(Session& session, std::shared_ptr<MemoryPeer> peer) {
+    session.state->memory = std::move(peer);
+}
+
 void SetUserAgent(Session& session, std::string_view userAgent) {
     if (!HasLineBreak(userAgent))
         session.state->userAgent = std::string(userAgent);

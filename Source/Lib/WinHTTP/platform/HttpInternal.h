@@ -3,7 +3,7 @@
 // of HttpPlatform.h, the byte streams a connection runs on, and the helpers
 // that connect, pool and read.
 //
-//   HttpTransport.cpp  byte streams (TCP, TLS), bounded reads and writes
+//   HttpTransport.cpp  byte streams (TCP, TLS, memory), bounded reads and writes
 //   HttpResolve.cpp    name resolution on bounded helper threads
 //   HttpTunnel.cpp     TCP connect, the proxy's CONNECT tunnel, TLS
 //   HttpPool.cpp       idle keep-alive connections per route
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "platform/HttpPlatform.h"
+#include "platform/MemoryTransport.h"
 #include "platform/ProxyConfig.h"
 
 #include <atomic>
@@ -61,6 +62,8 @@ public:
     // One read of at most `buffer`'s size; the count read (0 with `ec` set on
     // end of stream or failure).
     virtual std::size_t ReadSome(asio::mutable_buffer buffer, error_code& ec) = 0;
+    // The room one read asks for in the connection's buffer.
+    virtual std::size_t ReadRoom() const { return kReadAhead; }
     // False when the peer closed the connection (or sent something unasked)
     // while it was idle.
     virtual bool LooksIdle() = 0;
@@ -83,6 +86,7 @@ struct Session::State {
     std::multimap<std::string, std::unique_ptr<Wire>> pool; // idle keep-alive connections
     // Name lookups that ran past the resolve timeout and still hold a thread.
     std::shared_ptr<std::atomic<int>> strayLookups = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<MemoryPeer> memory; // set: connections are served from memory
 
     // Runs the loop until the operations started on it are complete.
     void Run() {
@@ -157,8 +161,12 @@ std::unique_ptr<Transport> TcpTransport(Session::State& s, beast::tcp_stream str
 std::unique_ptr<Transport> TlsTransport(Session::State& s,
                                         std::unique_ptr<beast::ssl_stream<beast::tcp_stream>> tls);
 
-// One read of up to kReadAhead bytes into the connection's buffer; the count
-// read, with the read's error in `result`.
+// A connection reading the peer's next answer; nullptr (last error set) when
+// the peer has none left.
+std::unique_ptr<Transport> MemoryTransport(const std::shared_ptr<MemoryPeer>& peer);
+
+// One read of up to the transport's room (kReadAhead on a socket) into the connection's buffer; the
+// count read, with the read's error in `result`.
 std::size_t ReadAhead(Wire& wire, error_code& result);
 
 // --- HttpResolve.cpp ---

@@ -1,13 +1,16 @@
-// The byte streams a connection runs on and the bounded read into its buffer.
+// The byte streams a connection runs on (TCP, TLS, a memory peer) and the
+// bounded read into its buffer.
 // Socket operations are asynchronous Asio steps run on the session's own
 // io_context until they finish, so each deadline is enforced while the caller
 // sees a plain synchronous call.
 #include "platform/HttpInternal.h"
 #include "platform/LastError.h"
 
+#include <algorithm>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/error.hpp>
+#include <cstring>
 #include <poll.h>
 
 namespace Winhttpclass::platform {
@@ -93,8 +96,65 @@ std::unique_ptr<Transport> TlsTransport(Session::State& s,
                                                                                    std::move(tls));
 }
 
+namespace {
+
+// Reads the answer a memory peer gave the connection, then end of stream.
+class MemoryStream final : public Transport {
+public:
+    MemoryStream(std::shared_ptr<MemoryPeer> peer, std::string answer)
+        : FPeer(std::move(peer)), FAnswer(std::move(answer)), FPiece(FPeer->pieceSize) {}
+
+    error_code Write(std::string_view bytes) override {
+        FPeer->sent.append(bytes);
+        return {};
+    }
+
+    std::size_t ReadSome(asio::mutable_buffer buffer, error_code& ec) override {
+        std::size_t n = std::min(buffer.size(), FAnswer.size() - FAt);
+        if (FPiece > 0)
+            n = std::min(n, FPiece);
+        if (n == 0) {
+            ec = asio::error::eof;
+            return 0;
+        }
+        std::memcpy(buffer.data(), FAnswer.data() + FAt, n);
+        FAt += n;
+        ec = {};
+        return n;
+    }
+
+    // What is left of the answer, so a short answer needs no large buffer.
+    std::size_t ReadRoom() const override {
+        const std::size_t left = std::min(FAnswer.size() - FAt, kReadAhead);
+        return std::max<std::size_t>(FPiece > 0 ? std::min(left, FPiece) : left, 1);
+    }
+
+    // The peer closes the connection after its answer.
+    bool LooksIdle() override { return false; }
+
+private:
+    std::shared_ptr<MemoryPeer> FPeer;
+    std::string FAnswer;
+    std::size_t FAt = 0;
+    std::size_t FPiece;
+};
+
+} // namespace
+
+std::unique_ptr<Transport> MemoryTransport(const std::shared_ptr<MemoryPeer>& peer) {
+    if (peer->answers.empty()) {
+        SetLastError(kErrCannotConnect);
+        return nullptr;
+    }
+    ++peer->connections;
+    std::string answer = std::move(peer->answers.front());
+    peer->answers.pop_front();
+    return std::make_unique<MemoryStream>(peer, std::move(answer));
+}
+
 std::size_t ReadAhead(Wire& wire, error_code& result) {
-    const std::size_t got = wire.transport->ReadSome(wire.buffer.prepare(kReadAhead), result);
+    const std::size_t got =
+        wire.transport->ReadSome(wire.buffer.prepare(wire.transport->ReadRoom()), result);
     wire.buffer.commit(got);
     return got;
 }

@@ -120,6 +120,10 @@ std::string BasicAuth(std::string_view user, std::string_view password) {
 
 std::unique_ptr<Wire> OpenWire(Request::State& r) {
     auto wire = std::make_unique<Wire>();
+    if (r.session.memory) {
+        wire->transport = MemoryTransport(r.session.memory);
+        return wire->transport ? std::move(wire) : nullptr;
+    }
     beast::tcp_stream stream(r.session.ioc);
     const std::string& host = r.proxy ? r.proxy->host : r.host;
     const std::uint16_t port = r.proxy ? r.proxy->port : r.port;
