@@ -164,12 +164,14 @@ std::uint32_t THTTP::RecvContentToFile(int fileHandle) {
 }
 
 std::uint32_t THTTP::RecvContentToStream(TStream& stream) {
-    std::array<char, kChunk> chunk{};
+    // The stream gets the bytes straight from the connection's buffer, one
+    // chunk at a time.
     while (RequestHandle) {
-        const long got = platform::ReadData(*RequestHandle, chunk.data(), chunk.size());
+        const char* chunk = nullptr;
+        const long got = platform::ReadDataInPlace(*RequestHandle, kChunk, chunk);
         if (got <= 0 || Aborted)
             break;
-        if (stream.Write(chunk.data(), static_cast<std::int32_t>(got)) != got)
+        if (stream.Write(chunk, static_cast<std::int32_t>(got)) != got)
             break;
         ReceivedBytes += static_cast<std::uint32_t>(got);
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/beast/http/error.hpp>
+#include <cstring>
 #include <limits>
 
 namespace Winhttpclass::platform {
@@ -348,59 +349,123 @@ bool HeaderValue(const Request& request, std::string_view name, std::size_t inde
     return false;
 }
 
-long ReadData(Request& request, void* buffer, std::size_t size) {
-    Request::State& r = *request.state;
-    if (!r.headDone || r.failed) {
-        SetLastError(kErrIncorrectHandleState);
-        return -1;
-    }
-    if (r.parser->is_done() || size == 0)
-        return 0;
+namespace {
+
+enum class Piece { Got, Done, NeedRead, Failed };
+
+void Fail(Request::State& r, int code) {
+    r.failed = true;
+    SetLastError(code);
+}
+
+// The next piece of body, at most `size` bytes, from what was read ahead;
+// NeedRead when that is used up.
+Piece ParsePiece(Request::State& r, std::size_t size, std::string_view& piece) {
     Wire& wire = *r.wire;
     auto& body = r.parser->get().body();
-    body.data = buffer;
-    body.size = size;
-    body.more = true;
-    const auto fail = [&](int code) -> long {
-        r.failed = true;
-        SetLastError(code);
-        // The bytes that came before the failure still count.
-        const long got = static_cast<long>(size - body.size);
-        return got > 0 ? got : -1;
-    };
-    // Body bytes come from what was read ahead; the socket is read only when
-    // that is used up, a large piece at a time, so small reads cost no I/O.
-    for (;;) {
-        while (wire.buffer.size() > 0 && body.size > 0 && !r.parser->is_done()) {
-            error_code ec;
-            const std::size_t used = r.parser->put(wire.buffer.data(), ec);
-            wire.buffer.consume(used);
-            if (ec == http::error::need_buffer)
-                break;
-            if (ec == http::error::need_more)
-                break;
-            if (ec)
-                return fail(CodeFor(ec, kErrInvalidServerResponse));
-            if (used == 0)
-                break;
+    while (wire.buffer.size() > 0 && !r.parser->is_done()) {
+        body.room = size;
+        body.size = 0;
+        error_code ec;
+        const std::size_t used = r.parser->put(wire.buffer.data(), ec);
+        // Consuming moves no bytes: the view stays valid until the next read.
+        wire.buffer.consume(used);
+        if (body.size > 0) {
+            piece = {body.data, body.size};
+            return Piece::Got;
         }
-        const long got = static_cast<long>(size - body.size);
-        if (got > 0 || r.parser->is_done())
-            return got;
+        if (ec == http::error::need_buffer || ec == http::error::need_more)
+            break;
+        if (ec) {
+            Fail(r, CodeFor(ec, kErrInvalidServerResponse));
+            return Piece::Failed;
+        }
+        if (used == 0)
+            break;
+    }
+    return r.parser->is_done() ? Piece::Done : Piece::NeedRead;
+}
 
-        error_code result;
-        const std::size_t n = ReadAhead(wire, result);
-        if (n > 0)
+// Reads ahead on the connection; false (the request failed) when nothing came.
+bool ReadMore(Request::State& r) {
+    error_code result;
+    if (ReadAhead(*r.wire, result) > 0)
+        return true;
+    if (result == asio::error::eof) {
+        // Fine for a body that the close delimits; a short one otherwise.
+        error_code ec;
+        r.parser->put_eof(ec);
+        if (!ec)
+            return true;
+        Fail(r, kErrConnectionError);
+        return false;
+    }
+    Fail(r, result ? CodeFor(result, kErrConnectionError) : kErrConnectionError);
+    return false;
+}
+
+bool CanRead(const Request::State& r) {
+    if (r.headDone && !r.failed)
+        return true;
+    SetLastError(kErrIncorrectHandleState);
+    return false;
+}
+
+} // namespace
+
+long ReadData(Request& request, void* buffer, std::size_t size) {
+    Request::State& r = *request.state;
+    if (!CanRead(r))
+        return -1;
+    // Body bytes come from what was read ahead; the socket is read only when
+    // that is used up and nothing was copied yet, a large piece at a time, so
+    // small reads cost no I/O. The bytes that came before a failure still
+    // count.
+    auto* out = static_cast<char*>(buffer);
+    std::size_t got = 0;
+    while (got < size) {
+        std::string_view piece;
+        switch (ParsePiece(r, size - got, piece)) {
+        case Piece::Got:
+            std::memcpy(out + got, piece.data(), piece.size());
+            got += piece.size();
             continue;
-        if (result == asio::error::eof) {
-            // Fine for a body that the close delimits; a short one otherwise.
-            error_code ec;
-            r.parser->put_eof(ec);
-            if (ec)
-                return fail(kErrConnectionError);
-            continue;
+        case Piece::Done:
+            return static_cast<long>(got);
+        case Piece::NeedRead:
+            if (got > 0)
+                return static_cast<long>(got);
+            if (ReadMore(r))
+                continue;
+            return -1;
+        case Piece::Failed:
+            return got > 0 ? static_cast<long>(got) : -1;
         }
-        return fail(result ? CodeFor(result, kErrConnectionError) : kErrConnectionError);
+    }
+    return static_cast<long>(got);
+}
+
+long ReadDataInPlace(Request& request, std::size_t size, const char*& data) {
+    Request::State& r = *request.state;
+    if (!CanRead(r))
+        return -1;
+    if (size == 0)
+        return 0;
+    for (;;) {
+        std::string_view piece;
+        switch (ParsePiece(r, size, piece)) {
+        case Piece::Got:
+            data = piece.data();
+            return static_cast<long>(piece.size());
+        case Piece::Done:
+            return 0;
+        case Piece::NeedRead:
+            if (ReadMore(r))
+                continue;
+            return -1;
+        case Piece::Failed:
+            return -1;
+        }
     }
 }
 

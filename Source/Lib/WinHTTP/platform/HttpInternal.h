@@ -14,13 +14,14 @@
 #include "platform/MemoryTransport.h"
 #include "platform/ProxyConfig.h"
 
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/buffer_body.hpp>
+#include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <chrono>
@@ -97,6 +98,45 @@ struct Session::State {
     ssl::context& TlsContext();
 };
 
+// A response body handed over in place: each put of the parser leaves a view
+// of at most `room` body bytes inside the bytes it was given, which the
+// caller takes before the connection's buffer is filled again.
+struct ViewBody {
+    struct value_type {
+        const char* data = nullptr;
+        std::size_t size = 0; // bytes in view
+        std::size_t room = 0; // most bytes the next put may take
+    };
+
+    class reader {
+    public:
+        template <bool isRequest, class Fields>
+        reader(http::header<isRequest, Fields>&, value_type& body) : FBody(body) {}
+
+        void init(const boost::optional<std::uint64_t>&, error_code& ec) { ec = {}; }
+
+        template <class ConstBufferSequence>
+        std::size_t put(const ConstBufferSequence& buffers, error_code& ec) {
+            if (FBody.room == 0) {
+                ec = http::error::need_buffer;
+                return 0;
+            }
+            // The parser hands over one contiguous piece at a time.
+            const asio::const_buffer first = *asio::buffer_sequence_begin(buffers);
+            FBody.data = static_cast<const char*>(first.data());
+            FBody.size = std::min(first.size(), FBody.room);
+            FBody.room = 0;
+            ec = {};
+            return FBody.size;
+        }
+
+        void finish(error_code& ec) { ec = {}; }
+
+    private:
+        value_type& FBody;
+    };
+};
+
 struct Request::State {
     State(Session::State& s, std::string h, std::uint16_t p)
         : session(s), host(std::move(h)), port(p) {}
@@ -119,7 +159,7 @@ struct Request::State {
     bool reused = false;
     std::string head;     // request head as sent
     std::string sentBody; // body written on a reused connection, for a replay
-    std::optional<http::response_parser<http::buffer_body>> parser;
+    std::optional<http::response_parser<ViewBody>> parser;
     std::string rawHead;
     bool headDone = false;
     bool failed = false;

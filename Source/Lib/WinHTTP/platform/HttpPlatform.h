@@ -3,7 +3,7 @@
 //
 //   OpenSession -> SetTimeouts -> Connect -> OpenRequest -> AddHeader...
 //   -> SendHead -> WriteBody... -> ReceiveHead -> RawHeaders / HeaderValue
-//   -> ReadData... -> (destroy the request, then the connection)
+//   -> ReadData / ReadDataInPlace... -> (destroy the request, then the connection)
 //
 // Failures return false / nullptr / -1 and set the thread's last error
 // (LastError.h). No Beast or Asio type appears here.
@@ -125,5 +125,10 @@ bool HeaderValue(const Request& request, std::string_view name, std::size_t inde
 // Reads up to `size` body bytes: the count, 0 when the body is complete, -1
 // on failure.
 long ReadData(Request& request, void* buffer, std::size_t size);
+
+// Reads up to `size` body bytes without copying them: `data` points at them
+// inside the connection's buffer until the next call on the request. The
+// count, 0 when the body is complete, -1 on failure.
+long ReadDataInPlace(Request& request, std::size_t size, const char*& data);
 
 } // namespace Winhttpclass::platform
