@@ -4,8 +4,10 @@
 #include <QDir>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -71,14 +73,20 @@ TSingleInstance::~TSingleInstance() {
         ::close(FListener);
         ::unlink((FBase + ".sock").toLocal8Bit().constData());
     }
+    // The lock file stays: removing it could let a later start lock a file
+    // that another one has just opened. Closing it ends the lock.
+    if (FLock >= 0)
+        ::close(FLock);
 }
 
 bool TSingleInstance::Acquire() {
-    FLock = std::make_unique<QLockFile>(FBase + ".lock");
-    // Only a dead owner makes the lock stale, never its age.
-    FLock->setStaleLockTime(0);
-    if (!FLock->tryLock(0))
-        return false;
+    const QByteArray lockPath = (FBase + ".lock").toLocal8Bit();
+    TFd lock(::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (lock.Get() < 0)
+        return true;
+    if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK;
+    FLock = lock.Release();
 
     // The lock is ours: a socket file left by a crashed instance goes.
     const std::string path = (FBase + ".sock").toStdString();

@@ -3,6 +3,7 @@
 // way goes to standard output; a scenario that returns reports why and
 // gives a code other than 0. The server's base URL comes in TARVO_SHELL_URL.
 #include "ShellSupport.h"
+#include "SingleInstance.h"
 #include "UnitAdminLogin.h"
 #include "UnitStuList.h"
 #include "UnitUpdateInfo.h"
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QWindow>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -121,6 +123,15 @@ int DownloadUpdateFromLogin() {
     return ReportReturn(script, "the login button");
 }
 
+// The first instance dies without a word (as in a crash): its lock goes
+// with it, its socket file stays behind.
+int CrashHoldingTheInstance() {
+    TSingleInstance instance(QStringLiteral("TarvoAdmin"));
+    Say(instance.Acquire() ? "held" : "not held");
+    std::raise(SIGKILL);
+    return Returned;
+}
+
 } // namespace
 
 int RunChildScenario(const std::string& name) {
@@ -130,6 +141,7 @@ int RunChildScenario(const std::string& name) {
         {"relogin-close-panel", CloseReloginAfterHeartbeat},
         {"update-download", DownloadUpdate},
         {"login-update-download", DownloadUpdateFromLogin},
+        {"instance-crash", CrashHoldingTheInstance},
     };
     const auto it = scenarios.find(name);
     if (it == scenarios.end()) {
