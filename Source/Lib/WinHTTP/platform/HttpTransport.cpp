@@ -51,9 +51,27 @@ namespace {
 template <class Stream> class SocketTransport final : public Transport {
 public:
     SocketTransport(Session::State& s, std::unique_ptr<Stream> stream)
-        : FSession(s), FStream(std::move(stream)) {}
+        : FSession(s), FStream(std::move(stream)) {
+        // Direct reads and writes on a plain socket must not block; the
+        // asynchronous steps are not affected.
+        if constexpr (kPlain) {
+            error_code ec;
+            FStream->socket().non_blocking(true, ec);
+        }
+    }
 
     error_code Write(std::string_view bytes) override {
+        if constexpr (kPlain) {
+            // A small request mostly goes out at once, without the loop and
+            // its timer.
+            error_code ec;
+            const std::size_t n =
+                FStream->socket().write_some(asio::buffer(bytes.data(), bytes.size()), ec);
+            if (ec != asio::error::would_block && ec != asio::error::try_again &&
+                (ec || n == bytes.size()))
+                return ec;
+            bytes.remove_prefix(ec ? 0 : n);
+        }
         return RunBounded(FSession, Lowest(), FSession.timeouts.send,
                           [&](auto handler) {
                               asio::async_write(*FStream, asio::buffer(bytes.data(), bytes.size()),
@@ -63,6 +81,12 @@ public:
     }
 
     std::size_t ReadSome(asio::mutable_buffer buffer, error_code& ec) override {
+        if constexpr (kPlain) {
+            // Bytes that have arrived already are taken without waiting.
+            const std::size_t n = FStream->socket().read_some(buffer, ec);
+            if (ec != asio::error::would_block && ec != asio::error::try_again)
+                return n;
+        }
         const Outcome out =
             RunBounded(FSession, Lowest(), FSession.timeouts.receive,
                        [&](auto handler) { FStream->async_read_some(buffer, std::move(handler)); });
@@ -77,6 +101,8 @@ public:
     }
 
 private:
+    static constexpr bool kPlain = std::is_same_v<Stream, beast::tcp_stream>;
+
     beast::tcp_stream& Lowest() { return beast::get_lowest_layer(*FStream); }
 
     Session::State& FSession;
