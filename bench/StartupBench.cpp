@@ -7,6 +7,7 @@
 // Prints the medians and the ratios. RUNS defaults to 9, after one warm-up
 // run of each program.
 #include "BenchProcess.h"
+#include "TempDir.h"
 #include "XWindows.h"
 
 #include <algorithm>
@@ -164,27 +165,6 @@ SStats Stats(std::vector<double> values) {
     return {median, values.front(), values.back()};
 }
 
-class TTempDir {
-public:
-    TTempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/startup-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        FPath = pattern;
-    }
-    ~TTempDir() {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const fs::path& Path() const { return FPath; }
-
-private:
-    fs::path FPath;
-};
-
 class TBench {
 public:
     TBench(Display* display, const fs::path& program) : FDisplay(display), FProgram(program) {
@@ -236,7 +216,7 @@ void Setenv(const char* name, const std::string& value) {
 
 int main(int argc, char* argv[]) try {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
-    const TTempDir work;
+    const testsupport::TempDir work("startup-bench");
 
     TChild xvfb({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
                 true, true);

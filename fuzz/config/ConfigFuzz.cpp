@@ -8,6 +8,7 @@
 // Point TMPDIR at a memory file system: rewriting a file on disk for every
 // input waits on the disk.
 //   TMPDIR=/dev/shm config_fuzz -runs=10000000 fuzz/config/seeds CORPUS
+#include "TempDir.h"
 #include "Unitfunction.h"
 
 #include <cstddef>
@@ -30,35 +31,7 @@ void Check(bool ok) {
 
 // <root>/bin/TarvoAdmin (never created) and <root>/Conf/Tarvo.conf, removed
 // when the fuzzer ends.
-class Installation {
-public:
-    Installation() {
-        std::string pattern = (fs::temp_directory_path() / "tarvo-conf-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        FRoot = pattern;
-        fs::create_directories(FRoot / "bin");
-        fs::create_directories(FRoot / "Conf");
-    }
-    ~Installation() {
-        std::error_code ignored;
-        fs::remove_all(FRoot, ignored);
-    }
-    Installation(const Installation&) = delete;
-    Installation& operator=(const Installation&) = delete;
-
-    std::string Program() const { return (FRoot / "bin" / "TarvoAdmin").string(); }
-
-    void Write(std::string_view bytes) const {
-        std::ofstream out(FRoot / "Conf" / "Tarvo.conf", std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out)
-            std::abort();
-    }
-
-private:
-    fs::path FRoot;
-};
+using Installation = testsupport::TempInstallation;
 
 const Installation& TheInstallation() {
     static const Installation installation;
@@ -66,7 +39,7 @@ const Installation& TheInstallation() {
 }
 
 SServerHost Read(const Installation& inst, std::string_view conf) {
-    inst.Write(conf);
+    inst.WriteConf(conf);
     const SServerHost got = ReadServerHost(inst.Program());
     Check(got.Value.size() <= 2047);
     Check(got.Value.find('\n') == std::string::npos);

@@ -312,7 +312,7 @@ protected:
     static void SetUpTestSuite() {
         ClearProxyEnvironment();
         FDir = std::make_unique<TempDir>();
-        const std::string db = FDir->File("suite.db");
+        const std::string db = *FDir / "suite.db";
         FServer = std::make_unique<ServerProcess>(std::vector<std::string>{
             "--listen", "127.0.0.1:0", "--db", db, "--demo", "--latest-version", "1.2.0.0",
             "--oldest-version", "1.0.0.5", "--upgrade-url", "http://127.0.0.1/tarvo.zip",
@@ -925,7 +925,7 @@ TEST_F(DevServer, SeveralClientsAtOnce) {
 TEST(DevServerLifetime, ConfirmedChangesSurviveAKill) {
     ClearProxyEnvironment();
     TempDir dir;
-    const std::string db = dir.File("persist.db");
+    const std::string db = dir / "persist.db";
     const std::string photo = Bmp(5000, 9);
     {
         ServerProcess server({"--listen", "127.0.0.1:0", "--db", db, "--demo"});
@@ -1040,7 +1040,7 @@ TEST(DevServerConnections, HeadAnswersTheHeadAloneAndKeepsTheConnection) {
 
 TEST(DevServerCommand, AddAgentRefusesBadInput) {
     TempDir dir;
-    const std::string db = dir.File("agents.db");
+    const std::string db = dir / "agents.db";
     const std::vector<std::string> base{"add-agent", "--db",         db,        "--password", "pw",
                                         "--name",    Utf8(u8"代理"), "--quota", "3"};
     auto with = [&base](std::vector<std::string> extra) {

@@ -135,18 +135,4 @@ int RunServerCommand(const std::vector<std::string>& args, std::string* output) 
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/devserver-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    FPath = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(FPath, ec);
-}
-
 } // namespace devtest

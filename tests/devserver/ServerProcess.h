@@ -2,6 +2,8 @@
 // the address it listens on from its first output line, and kills it.
 #pragma once
 
+#include "TempDir.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -37,18 +39,6 @@ private:
 // output in `output`.
 int RunServerCommand(const std::vector<std::string>& args, std::string* output = nullptr);
 
-// A fresh folder under the system's temporary folder, removed with all it
-// holds when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
+using TempDir = testsupport::TempDir;
 
 } // namespace devtest

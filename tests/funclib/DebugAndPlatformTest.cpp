@@ -35,7 +35,7 @@ TEST(PlatformWithoutService, ReportsFailure) {
 
 TEST(NullCStrings, NothingCrashes) {
     const TempDir dir;
-    const ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    const ScopedEnv config("XDG_CONFIG_HOME", dir.Path().string());
     EXPECT_EQ(Funclib::RegReadStr(Funclib::HKEY_CURRENT_USER, nullptr, nullptr), "");
     EXPECT_EQ(Funclib::RegReadInt(Funclib::HKEY_USERS, nullptr, nullptr), 0);
     EXPECT_TRUE(Funclib::RegWriteInt(Funclib::HKEY_USERS, nullptr, nullptr, 3));

@@ -52,7 +52,7 @@ TEST(GetFileSize, EmptyPathIsZero) {
 class FileTreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directories(dir.path() / "src" / "sub" / "deeper");
+        fs::create_directories(dir.Path() / "src" / "sub" / "deeper");
         WriteFile(dir / "src/top.txt", "top");
         WriteFile(dir / "src/sub/mid.txt", "mid");
         WriteFile(dir / "src/sub/deeper/low.bin", std::string("\0\1\2", 3));
@@ -71,7 +71,7 @@ TEST_F(FileTreeTest, CopiesTreeToNewName) {
 }
 
 TEST_F(FileTreeTest, CopiesIntoExistingFolderAndOverwrites) {
-    fs::create_directories(dir.path() / "dest" / "src");
+    fs::create_directories(dir.Path() / "dest" / "src");
     WriteFile(dir / "dest/src/top.txt", "old");
     WriteFile(dir / "dest/src/extra.txt", "kept");
     EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src", dir / "dest"));
@@ -80,18 +80,18 @@ TEST_F(FileTreeTest, CopiesIntoExistingFolderAndOverwrites) {
 }
 
 TEST_F(FileTreeTest, LinksAreCopiedAsLinksAlsoOverAnEarlierCopy) {
-    fs::create_directory_symlink("sub", dir.path() / "src" / "link");
+    fs::create_directory_symlink("sub", dir.Path() / "src" / "link");
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src", dir / "copy"));
         ExpectTree(dir / "copy");
-        EXPECT_TRUE(fs::is_symlink(dir.path() / "copy" / "link"));
-        EXPECT_EQ(fs::read_symlink(dir.path() / "copy" / "link"), "sub");
+        EXPECT_TRUE(fs::is_symlink(dir.Path() / "copy" / "link"));
+        EXPECT_EQ(fs::read_symlink(dir.Path() / "copy" / "link"), "sub");
     }
 }
 
 TEST_F(FileTreeTest, CopiesSingleFile) {
-    fs::create_directory(dir.path() / "dest");
+    fs::create_directory(dir.Path() / "dest");
     EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src/top.txt", dir / "dest"));
     EXPECT_EQ(ReadFile(dir / "dest/top.txt"), "top");
     EXPECT_TRUE(Funclib::CopyFileAndDir(dir / "src/sub/mid.txt", dir / "dest/top.txt"));

@@ -23,9 +23,9 @@ using funclibtest::WriteFile;
 class RegistryTest : public ::testing::Test {
 protected:
     TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.path().string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.Path().string()};
     fs::path KeyFolder(const std::string& relative) const {
-        return dir.path() / "netvane" / relative;
+        return dir.Path() / "netvane" / relative;
     }
 };
 
@@ -109,8 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RegistryTest, PathsStayInsideStore) {
     ASSERT_TRUE(Funclib::RegWriteStr(HKEY_CURRENT_USER, "..\\..\\..", "v", "x"));
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().string().rfind((dir.path() / "netvane").string(), 0), 0u)
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+        EXPECT_EQ(entry.path().string().rfind((dir.Path() / "netvane").string(), 0), 0u)
             << entry.path();
 }
 
@@ -142,7 +142,7 @@ TEST_F(RegistryTest, UnknownRootFails) {
         EXPECT_EQ(Funclib::RegReadStr(root, "K", "v"), "") << root;
         EXPECT_FALSE(Funclib::RegDelValue(root, "K", "v")) << root;
     }
-    EXPECT_FALSE(fs::exists(dir.path() / "netvane"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "netvane"));
 }
 
 TEST_F(RegistryTest, DeleteOfMissingKeyFailsWithoutCreatingIt) {
@@ -204,9 +204,9 @@ TEST_F(RegistryTest, ConcurrentWritersKeepEachOthersValues) {
 TEST(RegistryStoreFolder, DefaultsToHomeConfig) {
     const TempDir home;
     const ScopedEnv noXdg("XDG_CONFIG_HOME", "");
-    const ScopedEnv homeEnv("HOME", home.path().string());
+    const ScopedEnv homeEnv("HOME", home.Path().string());
     ASSERT_TRUE(Funclib::RegWriteInt(HKEY_CURRENT_USER, "K", "v", 5));
-    EXPECT_TRUE(fs::exists(home.path() / ".config/netvane/80000001/k/.values"));
+    EXPECT_TRUE(fs::exists(home.Path() / ".config/netvane/80000001/k/.values"));
     EXPECT_EQ(Funclib::RegReadInt(HKEY_CURRENT_USER, "K", "v"), 5);
 }
 

@@ -1,6 +1,8 @@
 // Small helpers shared by the Funclib tests.
 #pragma once
 
+#include "TempDir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,27 +12,7 @@
 
 namespace funclibtest {
 
-// A fresh folder under the temporary folder, removed with its contents.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "funclib-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = testsupport::TempDir;
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

@@ -2,6 +2,8 @@
 // program's folder and <root>/Conf/DKQ-116D/ as the vendor files' source.
 #pragma once
 
+#include "TempDir.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -15,28 +17,16 @@ namespace fs = std::filesystem;
 
 class TTempTree {
 public:
-    TTempTree() {
-        std::string pattern = (fs::temp_directory_path() / "tarvo-idcard-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        FRoot = pattern;
-        fs::create_directories(Conf());
-    }
-    ~TTempTree() {
-        std::error_code ec;
-        fs::remove_all(FRoot, ec);
-    }
-    TTempTree(const TTempTree&) = delete;
-    TTempTree& operator=(const TTempTree&) = delete;
+    TTempTree() { fs::create_directories(Conf()); }
 
-    const fs::path& Root() const { return FRoot; }
-    fs::path Bin() const { return FRoot / "bin"; }
-    fs::path Conf() const { return FRoot / "Conf" / "DKQ-116D"; }
+    const fs::path& Root() const { return FRoot.Path(); }
+    fs::path Bin() const { return Root() / "bin"; }
+    fs::path Conf() const { return Root() / "Conf" / "DKQ-116D"; }
     // The program's folder as the driver takes it, with its trailing '/'.
     std::string ProgramFolder() const { return Bin().string() + "/"; }
 
 private:
-    fs::path FRoot;
+    testsupport::TempDir FRoot{"tarvo-idcard"};
 };
 
 inline void WriteFile(const fs::path& path, const std::string& bytes) {

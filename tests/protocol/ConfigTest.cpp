@@ -1,6 +1,7 @@
 // The configuration file that names the server, the base URL made from it,
 // and the program file's version.
 #include "CodePage.h"
+#include "TempDir.h"
 #include "Unitfunction.h"
 
 #include <filesystem>
@@ -14,36 +15,7 @@ using namespace std::string_literals;
 
 namespace {
 
-// An installation in a fresh folder: <root>/bin/TarvoAdmin (never created)
-// and its configuration file <root>/Conf/Tarvo.conf.
-class Installation {
-public:
-    Installation() {
-        std::string pattern = (fs::temp_directory_path() / "tarvo-conf-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        FRoot = pattern;
-        fs::create_directories(FRoot / "bin");
-    }
-    ~Installation() {
-        std::error_code ignored;
-        fs::remove_all(FRoot, ignored);
-    }
-    Installation(const Installation&) = delete;
-    Installation& operator=(const Installation&) = delete;
-
-    std::string Program() const { return (FRoot / "bin" / "TarvoAdmin").string(); }
-    fs::path ConfFile() const { return FRoot / "Conf" / "Tarvo.conf"; }
-    const fs::path& Root() const { return FRoot; }
-
-    void WriteConf(const std::string& bytes) const {
-        fs::create_directories(FRoot / "Conf");
-        std::ofstream(ConfFile(), std::ios::binary | std::ios::trunc) << bytes;
-    }
-
-private:
-    fs::path FRoot;
-};
+using Installation = testsupport::TempInstallation;
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -7,6 +7,7 @@
 #include "Json.h"
 #include "LoopbackServer.h"
 #include "OpenSslAes.h"
+#include "TempDir.h"
 #include "Unitcommon.h"
 #include "WinHttpClass.h"
 
@@ -139,12 +140,7 @@ class LogCapture {
 public:
     LogCapture() {
         testsupport::ClearProxyEnvironment();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarvo-protocol-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        FDir = pattern;
-        FFile = FDir / "test.log";
+        FFile = FDir.Path() / "test.log";
         if (const char* old = std::getenv("TARVO_LOG_FILE"))
             FOld = old;
         ::setenv("TARVO_LOG_FILE", FFile.c_str(), 1);
@@ -154,8 +150,6 @@ public:
             ::setenv("TARVO_LOG_FILE", FOld->c_str(), 1);
         else
             ::unsetenv("TARVO_LOG_FILE");
-        std::error_code ignored;
-        std::filesystem::remove_all(FDir, ignored);
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -173,7 +167,7 @@ public:
     }
 
 private:
-    std::filesystem::path FDir;
+    testsupport::TempDir FDir{"tarvo-protocol"};
     std::filesystem::path FFile;
     std::optional<std::string> FOld;
 };

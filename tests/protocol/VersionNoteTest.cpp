@@ -2,6 +2,8 @@
 // built here by hand, well-formed and broken.
 #include "VersionNote.h"
 
+#include "TempDir.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,28 +18,7 @@ namespace {
 
 const tarvo::FileVersion kOurs{1, 0, 0, 1};
 
-class TempDir {
-public:
-    TempDir() {
-        FPath = fs::temp_directory_path() /
-                ("tarvo-versionnote-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(FPath);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const auto p = FPath / name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p.string();
-    }
-    const fs::path& Path() const { return FPath; }
-
-private:
-    fs::path FPath;
-};
+using testsupport::TempDir;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

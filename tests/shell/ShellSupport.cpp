@@ -38,14 +38,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string MakeTempDir(const char* stem) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + stem + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -124,7 +116,7 @@ std::string G(const char8_t* text) {
 // --- development server --------------------------------------------------
 
 TDevServer::TDevServer(std::vector<std::string> extraArgs) {
-    FLogPath = MakeTempDir("shell-devserver") + "/requests.log";
+    FLogPath = FDir / "requests.log";
     std::vector<std::string> args{TARVO_DEVSERVER_PATH, "--demo",   "--db",
                                   ":memory:",           "--listen", "127.0.0.1:0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -169,8 +161,6 @@ TDevServer::~TDevServer() {
             waitpid(FPid, &status, 0);
         }
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(FLogPath).parent_path(), ignored);
 }
 
 std::vector<SServerRequest> TDevServer::Requests() const {
@@ -446,14 +436,12 @@ void TUrlCatcher::Open(const QUrl& url) {
 
 // --- debuglog --------------------------------------------------------------
 
-TLogFile::TLogFile() : FDir(MakeTempDir("shell-log")), FPath(FDir + "/tarvo.log") {
+TLogFile::TLogFile() : FPath(FDir / "tarvo.log") {
     setenv("TARVO_LOG_FILE", FPath.c_str(), 1);
 }
 
 TLogFile::~TLogFile() {
     unsetenv("TARVO_LOG_FILE");
-    std::error_code ignored;
-    std::filesystem::remove_all(FDir, ignored);
 }
 
 std::vector<std::string> TLogFile::Lines() const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "LoopbackServer.h"
+#include "TempDir.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -89,6 +90,7 @@ public:
 
 private:
     pid_t FPid = -1;
+    testsupport::TempDir FDir{"shell-devserver"};
     std::string FLogPath;
     std::string FBaseUrl;
 };
@@ -241,7 +243,7 @@ public:
     std::vector<std::string> Texts(const std::string& source, const std::string& where) const;
 
 private:
-    std::string FDir;
+    testsupport::TempDir FDir{"shell-log"};
     std::string FPath;
 };
 

@@ -99,7 +99,7 @@ private:
 } // namespace
 
 TDemoServer::TDemoServer(const std::vector<std::string>& extraArgs)
-    : FDb(FDir.File("store.db")),
+    : FDb(FDir / "store.db"),
       FProcess(std::make_unique<devtest::ServerProcess>(ServerArgs(FDb, extraArgs))) {}
 
 long long TDemoServer::StudentCount() const {
